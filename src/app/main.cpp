@@ -1,0 +1,18 @@
+#include "form1.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kibro"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.png")));
+
+    kibro::Form1 form1;
+    // The main window shows only once its load, with any message and the settings window
+    // that follow a failed open, is done.
+    form1.Form_load();
+    form1.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace kibro {
+
+// The program's one kind of message: modal, a text, a title, an OK button, no icon.
+void messageBox(QWidget* parent, const QString& text, const QString& title);
+
+// Tests answer boxes through this hook: when set, it is called instead of showing a box.
+using MessageHook = std::function<void(const QString& text, const QString& title)>;
+void setMessageHook(MessageHook hook);
+
+} // namespace kibro

@@ -1,0 +1,42 @@
+#include "twips.h"
+
+#include <QWidget>
+
+#include <cmath>
+
+namespace kibro {
+
+int twipsToPixelsX(const QWidget* widget, double twips)
+{
+    return static_cast<int>(std::lround(twips * widget->logicalDpiX() / kTwipsPerInch));
+}
+
+int twipsToPixelsY(const QWidget* widget, double twips)
+{
+    return static_cast<int>(std::lround(twips * widget->logicalDpiY() / kTwipsPerInch));
+}
+
+double pixelsToTwipsX(const QWidget* widget, int pixels)
+{
+    return static_cast<double>(pixels) * kTwipsPerInch / widget->logicalDpiX();
+}
+
+double pixelsToTwipsY(const QWidget* widget, int pixels)
+{
+    return static_cast<double>(pixels) * kTwipsPerInch / widget->logicalDpiY();
+}
+
+QRect twipsRect(const QWidget* widget, int left, int top, int width, int height)
+{
+    const int x = twipsToPixelsX(widget, left);
+    const int y = twipsToPixelsY(widget, top);
+    // Edges are converted, not sizes, so neighbours never overlap through rounding.
+    return {x, y, twipsToPixelsX(widget, left + width) - x, twipsToPixelsY(widget, top + height) - y};
+}
+
+QSize twipsSize(const QWidget* widget, int width, int height)
+{
+    return {twipsToPixelsX(widget, width), twipsToPixelsY(widget, height)};
+}
+
+} // namespace kibro

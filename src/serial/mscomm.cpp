@@ -1,0 +1,272 @@
+#include "mscomm.h"
+
+#include "errors.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <limits>
+
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
+namespace kibro {
+
+namespace {
+
+[[noreturn]] void refuse(ErrorNumber number, const QString& what)
+{
+    throw KibroError(number, what);
+}
+
+qint16 clampCount(qint64 count)
+{
+    return static_cast<qint16>(std::clamp<qint64>(count, 0, std::numeric_limits<qint16>::max()));
+}
+
+} // namespace
+
+LineSettings LineSettings::parse(const QString& text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^([0-9]{1,7}),([NEOMSneoms]),([5-8]),(1|1\\.5|2)$"));
+    const auto match = pattern.match(text);
+    if (!match.hasMatch())
+        refuse(ErrorNumber::InvalidSettings, QStringLiteral("Invalid settings \"%1\"").arg(text));
+
+    LineSettings line;
+    line.baudRate = match.captured(1).toInt();
+    if (line.baudRate <= 0)
+        refuse(ErrorNumber::InvalidSettings, QStringLiteral("Invalid baud rate \"%1\"").arg(text));
+    switch (match.captured(2).at(0).toUpper().unicode()) {
+    case 'E': line.parity = QSerialPort::EvenParity; break;
+    case 'O': line.parity = QSerialPort::OddParity; break;
+    case 'M': line.parity = QSerialPort::MarkParity; break;
+    case 'S': line.parity = QSerialPort::SpaceParity; break;
+    default: line.parity = QSerialPort::NoParity; break;
+    }
+    line.dataBits = static_cast<QSerialPort::DataBits>(match.captured(3).toInt());
+    const QString stop = match.captured(4);
+    line.stopBits = stop == u"2"     ? QSerialPort::TwoStop
+                    : stop == u"1.5" ? QSerialPort::OneAndHalfStop
+                                     : QSerialPort::OneStop;
+    return line;
+}
+
+int LineSettings::bitsPerByte() const
+{
+    const int parityBits = parity == QSerialPort::NoParity ? 0 : 1;
+    const int stopBitCount = stopBits == QSerialPort::OneStop ? 1 : 2;
+    return 1 + static_cast<int>(dataBits) + parityBits + stopBitCount;
+}
+
+MSComm::MSComm(QObject* parent) : QObject(parent)
+{
+    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onError);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &MSComm::activity);
+    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::activity);
+}
+
+MSComm::~MSComm() = default;
+
+void MSComm::setCommPort(qint16 port)
+{
+    if (PortOpen())
+        refuse(ErrorNumber::PortAlreadyOpen, QStringLiteral("Port already open"));
+    m_commPort = port;
+}
+
+void MSComm::setSettings(const QString& text)
+{
+    const LineSettings line = LineSettings::parse(text);
+    if (PortOpen())
+        apply(line);
+    m_line = line;
+    m_settings = text;
+}
+
+bool MSComm::PortOpen() const noexcept
+{
+    return m_port.isOpen() && !m_failed;
+}
+
+QString MSComm::deviceName() const
+{
+    return m_portMap.device(m_commPort);
+}
+
+void MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        // Closing a closed port is allowed and does nothing.
+        const bool wasOpen = m_port.isOpen();
+        m_port.close();
+        m_failed = false;
+        if (wasOpen)
+            emit activity();
+        return;
+    }
+    if (PortOpen())
+        refuse(ErrorNumber::PortAlreadyOpen, QStringLiteral("Port already open"));
+    if (m_port.isOpen()) // failed earlier, close not yet done
+        m_port.close();
+    m_failed = false;
+
+    const QString device = deviceName();
+    if (device.isEmpty())
+        refuse(ErrorNumber::InvalidPortNumber, QStringLiteral("COM%1 has no device").arg(m_commPort));
+
+    m_port.setPortName(device);
+    m_port.setBaudRate(m_line.baudRate);
+    m_port.setDataBits(m_line.dataBits);
+    m_port.setParity(m_line.parity);
+    m_port.setStopBits(m_line.stopBits);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QString reason = m_port.errorString();
+        m_port.close();
+        m_failed = false;
+        qWarning("kibro: cannot open %s: %s", qUtf8Printable(device), qUtf8Printable(reason));
+        refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
+    }
+    m_port.clearError();
+}
+
+void MSComm::apply(const LineSettings& line)
+{
+    if (!m_port.setBaudRate(line.baudRate) || !m_port.setDataBits(line.dataBits)
+        || !m_port.setParity(line.parity) || !m_port.setStopBits(line.stopBits)) {
+        const QString reason = m_port.errorString();
+        // Put back what worked before; the refusal must have no effect.
+        m_port.setBaudRate(m_line.baudRate);
+        m_port.setDataBits(m_line.dataBits);
+        m_port.setParity(m_line.parity);
+        m_port.setStopBits(m_line.stopBits);
+        m_port.clearError();
+        refuse(ErrorNumber::InvalidSettings, reason);
+    }
+}
+
+void MSComm::requireOpen() const
+{
+    if (!PortOpen())
+        refuse(ErrorNumber::PortNotOpen, QStringLiteral("Port not open"));
+}
+
+qint16 MSComm::InBufferCount() const
+{
+    requireOpen();
+    return clampCount(m_port.bytesAvailable() + driverInQueue());
+}
+
+void MSComm::setInBufferCount(qint16 count)
+{
+    requireOpen();
+    if (count != 0)
+        refuse(ErrorNumber::InvalidPropertyValue, QStringLiteral("Only 0 empties the buffer"));
+    m_port.clear(QSerialPort::Input);
+    m_port.readAll();
+}
+
+qint16 MSComm::OutBufferCount() const
+{
+    requireOpen();
+    return clampCount(m_port.bytesToWrite() + driverOutQueue());
+}
+
+void MSComm::setOutBufferCount(qint16 count)
+{
+    requireOpen();
+    if (count != 0)
+        refuse(ErrorNumber::InvalidPropertyValue, QStringLiteral("Only 0 empties the buffer"));
+    m_port.clear(QSerialPort::Output);
+}
+
+void MSComm::setOutput(const QByteArray& bytes)
+{
+    requireOpen();
+    if (m_port.write(bytes) != bytes.size())
+        refuse(ErrorNumber::WriteFailed, m_port.errorString());
+}
+
+std::chrono::microseconds MSComm::byteTime() const
+{
+    using namespace std::chrono;
+    const auto micros = duration_cast<microseconds>(seconds(1)).count() * m_line.bitsPerByte();
+    return microseconds(std::max<qint64>(1, micros / std::max(1, m_line.baudRate)));
+}
+
+std::chrono::microseconds MSComm::driverDrainTime() const
+{
+    if (!PortOpen())
+        return std::chrono::microseconds::zero();
+    return byteTime() * driverOutQueue();
+}
+
+void MSComm::onError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::DeviceNotFoundError:
+        break;
+    default:
+        return;
+    }
+    if (!m_port.isOpen() || m_failed)
+        return;
+    qWarning("kibro: %s: %s", qUtf8Printable(m_port.portName()), qUtf8Printable(m_port.errorString()));
+    // Closing inside the port's own error report is not safe; the flag refuses every
+    // operation until the queued close has run.
+    m_failed = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_failed) {
+                m_port.close();
+                m_failed = false;
+            }
+        },
+        Qt::QueuedConnection);
+    emit activity();
+    emit portLost();
+}
+
+qint64 MSComm::driverOutQueue() const
+{
+#if defined(Q_OS_WIN)
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (ClearCommError(m_port.handle(), &errors, &status))
+        return status.cbOutQue;
+    return 0;
+#else
+    int queued = 0;
+    if (::ioctl(m_port.handle(), TIOCOUTQ, &queued) == 0)
+        return queued;
+    return 0;
+#endif
+}
+
+qint64 MSComm::driverInQueue() const
+{
+#if defined(Q_OS_WIN)
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (ClearCommError(m_port.handle(), &errors, &status))
+        return status.cbInQue;
+    return 0;
+#else
+    int queued = 0;
+    if (::ioctl(m_port.handle(), FIONREAD, &queued) == 0)
+        return queued;
+    return 0;
+#endif
+}
+
+} // namespace kibro

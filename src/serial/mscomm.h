@@ -1,0 +1,89 @@
+#pragma once
+
+#include "portmap.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include <chrono>
+
+namespace kibro {
+
+// The line settings of a settings text such as "9600,N,8,1".
+struct LineSettings
+{
+    qint32 baudRate = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    // Throws KibroError for a text the port cannot take (a rate of 0 among them).
+    [[nodiscard]] static LineSettings parse(const QString& text);
+    // Bits on the line for one byte: start, data, parity, stop.
+    [[nodiscard]] int bitsPerByte() const;
+};
+
+// The program's one serial port, with the properties the windows use. Every refused
+// operation throws KibroError and changes nothing. Bytes pass unchanged: raw mode, no
+// flow control.
+class MSComm : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MSComm(QObject* parent = nullptr);
+    ~MSComm() override;
+
+    [[nodiscard]] qint16 CommPort() const noexcept { return m_commPort; }
+    void setCommPort(qint16 port);
+
+    [[nodiscard]] QString Settings() const { return m_settings; }
+    void setSettings(const QString& text);
+
+    [[nodiscard]] bool PortOpen() const noexcept;
+    void setPortOpen(bool open);
+
+    // Received bytes waiting; only 0 may be written, which empties the receive side.
+    [[nodiscard]] qint16 InBufferCount() const;
+    void setInBufferCount(qint16 count);
+
+    // Bytes not yet on the line: ours plus the driver's; only 0 may be written.
+    [[nodiscard]] qint16 OutBufferCount() const;
+    void setOutBufferCount(qint16 count);
+
+    void setOutput(const QByteArray& bytes);
+
+    // How long one byte takes on the line with the current settings.
+    [[nodiscard]] std::chrono::microseconds byteTime() const;
+    // How long the bytes the driver reports queued take to leave; zero when it reports
+    // none (a pseudo-terminal never does).
+    [[nodiscard]] std::chrono::microseconds driverDrainTime() const;
+
+    // The device the current port number opens (empty when it has none).
+    [[nodiscard]] QString deviceName() const;
+
+signals:
+    // Something on the line moved: bytes left for the driver, bytes arrived, or the port
+    // went away. Waiters re-check the counts when it fires.
+    void activity();
+    // The device vanished or failed while open; the port is closed now.
+    void portLost();
+
+private:
+    void requireOpen() const;
+    void onError(QSerialPort::SerialPortError error);
+    void apply(const LineSettings& settings);
+    [[nodiscard]] qint64 driverOutQueue() const;
+    [[nodiscard]] qint64 driverInQueue() const;
+
+    QSerialPort m_port;
+    PortMap m_portMap;
+    qint16 m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    LineSettings m_line;
+    bool m_failed = false;
+};
+
+} // namespace kibro

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QString>
+
+namespace kibro {
+
+enum class FileCheck { Ok, Unreadable, TooLarge };
+
+// Whether a file can be sent: a readable regular file whose size fits 32 bits.
+[[nodiscard]] FileCheck checkSendable(const QFileInfo& info);
+[[nodiscard]] QString fileCheckText(FileCheck check);
+
+struct FileRead
+{
+    FileCheck check = FileCheck::Unreadable;
+    QByteArray bytes;
+};
+
+// The whole file, as it is on disk at this moment.
+[[nodiscard]] FileRead readWholeFile(const QString& path);
+
+// A time stamp as the send window shows it: unambiguous local date and time.
+[[nodiscard]] QString dateTimeText(const QDateTime& stamp);
+
+} // namespace kibro

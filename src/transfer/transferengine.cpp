@@ -1,0 +1,224 @@
+#include "transferengine.h"
+
+#include "errors.h"
+#include "mscomm.h"
+
+namespace kibro {
+
+namespace {
+
+// Only a driver queue that never reports, with our own buffer still holding bytes, waits
+// this long without a signal; the port's signals end the wait much sooner.
+constexpr std::chrono::milliseconds kFallbackWait{100};
+constexpr std::chrono::milliseconds kShortestWait{1};
+
+} // namespace
+
+TransferEngine::TransferEngine(MSComm& comm, TransferView& view, QObject* parent)
+    : QObject(parent), m_comm(comm), m_view(view)
+{
+    m_timer1.setObjectName(QStringLiteral("Timer1"));
+    m_timer1.setInterval(kTickInterval);
+    m_timer1.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer1, &QTimer::timeout, this, &TransferEngine::Timer1_Timer);
+
+    m_lineTimer.setSingleShot(true);
+    m_lineTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_lineTimer, &QTimer::timeout, this, [this] {
+        stopWaiting();
+        run();
+    });
+
+    m_yield.setSingleShot(true);
+    m_yield.setInterval(0);
+    connect(&m_yield, &QTimer::timeout, this, &TransferEngine::run);
+}
+
+void TransferEngine::start(QByteArray bytes)
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_bytes = std::move(bytes);
+    m_index = 0;
+    m_stage = Stage::Top;
+
+    m_view.setProgressRange(0, static_cast<int>(m_bytes.size()));
+    try {
+        m_comm.setInBufferCount(0);
+        m_comm.setOutBufferCount(0);
+    } catch (const KibroError&) {
+        finish(Outcome::Failed);
+        return;
+    }
+    run();
+}
+
+void TransferEngine::requestCancel()
+{
+    m_cancelFlag = -1;
+    if (!m_started || !isRunning())
+        return;
+    // The byte waiting for the line has not gone out; drop it rather than make the user
+    // wait for a slow line to take it.
+    if (m_waiting || m_pausing) {
+        stopWaiting();
+        m_stage = Stage::Top;
+        yieldThenRun();
+    }
+}
+
+void TransferEngine::windowClosed()
+{
+    m_cancelFlag = -1;
+    m_windowClosed = true;
+    if (!m_started || !isRunning())
+        return;
+    stopWaiting();
+    m_stage = Stage::Top;
+    yieldThenRun();
+}
+
+void TransferEngine::abandon()
+{
+    stopWaiting();
+    m_yield.stop();
+    if (isRunning())
+        m_outcome = Outcome::Abandoned;
+}
+
+void TransferEngine::Timer1_Timer()
+{
+    ++m_tickCount;
+    if (m_pausing && m_tickCount >= kPauseTicks) {
+        m_timer1.stop();
+        m_pausing = false;
+        m_stage = m_afterPause;
+        run();
+    }
+}
+
+void TransferEngine::PauseTicks(Stage resumeAt)
+{
+    m_tickCount = 0;
+    m_afterPause = resumeAt;
+    m_pausing = true;
+    m_timer1.start();
+}
+
+void TransferEngine::waitForLine(qint16 pending)
+{
+    Q_UNUSED(pending);
+    m_waiting = true;
+    m_activity = connect(
+        &m_comm, &MSComm::activity, this,
+        [this] {
+            if (!m_waiting)
+                return;
+            stopWaiting();
+            run();
+        },
+        Qt::QueuedConnection);
+    const auto drain = m_comm.driverDrainTime();
+    m_lineTimer.start(drain.count() > 0
+                          ? std::max(kShortestWait,
+                                     std::chrono::ceil<std::chrono::milliseconds>(drain))
+                          : kFallbackWait);
+}
+
+void TransferEngine::stopWaiting()
+{
+    m_waiting = false;
+    if (m_activity)
+        disconnect(m_activity);
+    m_lineTimer.stop();
+    if (m_pausing) {
+        m_timer1.stop();
+        m_pausing = false;
+    }
+}
+
+void TransferEngine::yieldThenRun()
+{
+    m_yield.start();
+}
+
+void TransferEngine::run()
+{
+    if (!isRunning() || m_running)
+        return;
+    m_running = true;
+    try {
+        for (;;) {
+            switch (m_stage) {
+            case Stage::Top:
+                if (m_index >= m_bytes.size()) {
+                    m_running = false;
+                    finish(Outcome::Completed);
+                    return;
+                }
+                if (m_cancelFlag != 0) {
+                    m_running = false;
+                    m_view.acknowledgeCancel();
+                    finish(Outcome::Cancelled);
+                    return;
+                }
+                m_stage = Stage::CheckReceived;
+                break;
+            case Stage::CheckReceived:
+                m_stage = Stage::CheckTransmit;
+                if (m_comm.InBufferCount() != 0) {
+                    PauseTicks(Stage::CheckTransmit);
+                    m_running = false;
+                    return;
+                }
+                break;
+            case Stage::CheckTransmit: {
+                const qint16 pending = m_comm.OutBufferCount();
+                if (pending != 0) {
+                    m_stage = Stage::AfterTransmitWait;
+                    waitForLine(pending);
+                    m_running = false;
+                    return;
+                }
+                m_stage = Stage::Write;
+                break;
+            }
+            case Stage::AfterTransmitWait:
+                m_stage = Stage::CheckTransmit;
+                if (m_comm.InBufferCount() != 0) {
+                    PauseTicks(Stage::CheckTransmit);
+                    m_running = false;
+                    return;
+                }
+                break;
+            case Stage::Write:
+                m_comm.setOutput(m_bytes.sliced(m_index, 1));
+                ++m_index;
+                m_view.setProgressValue(static_cast<int>(m_index));
+                m_stage = Stage::Top;
+                yieldThenRun();
+                m_running = false;
+                return;
+            }
+        }
+    } catch (const KibroError&) {
+        m_running = false;
+        finish(Outcome::Failed);
+    }
+}
+
+void TransferEngine::finish(Outcome outcome)
+{
+    stopWaiting();
+    m_yield.stop();
+    if (!isRunning())
+        return;
+    m_outcome = outcome;
+    if (outcome == Outcome::Failed)
+        m_view.reportFailure();
+    emit outcomeChanged(outcome);
+    m_view.unload();
+}
+
+} // namespace kibro

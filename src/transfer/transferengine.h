@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+namespace kibro {
+
+class MSComm;
+
+// What the engine needs from the window that shows a transfer.
+class TransferView
+{
+public:
+    virtual ~TransferView() = default;
+    virtual void setProgressRange(int minimum, int maximum) = 0;
+    virtual void setProgressValue(int value) = 0;
+    // Shows the cancel acknowledgement and returns when the user has dismissed it.
+    virtual void acknowledgeCancel() = 0;
+    // Shows that the transfer failed and returns when the user has dismissed it.
+    virtual void reportFailure() = 0;
+    // The transfer is over, whatever the outcome: the window goes.
+    virtual void unload() = 0;
+};
+
+// Sends a file's bytes one at a time: before each byte the cancel check, a pause of ten
+// ticks whenever the pocket computer has sent something, and a wait for an empty transmit
+// buffer. It runs on the event loop: every wait returns to it and resumes on a signal or a
+// timer, so the window stays responsive and an idle wait costs no CPU.
+class TransferEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome { Running, Completed, Cancelled, Failed, Abandoned };
+    Q_ENUM(Outcome)
+
+    static constexpr std::chrono::milliseconds kTickInterval{10};
+    static constexpr int kPauseTicks = 10;
+
+    TransferEngine(MSComm& comm, TransferView& view, QObject* parent = nullptr);
+
+    // Starts sending; the view hears of the end through unload().
+    void start(QByteArray bytes);
+
+    // CANCEL: the flag is seen before the next byte. A wait in progress ends early so the
+    // acknowledgement comes at once.
+    void requestCancel();
+    // The window was closed: no further byte goes out, then the cancel is acknowledged.
+    void windowClosed();
+    // The program ends: stop where we stand, tell nobody.
+    void abandon();
+
+    [[nodiscard]] Outcome outcome() const noexcept { return m_outcome; }
+    [[nodiscard]] bool isRunning() const noexcept { return m_outcome == Outcome::Running; }
+    [[nodiscard]] qint16 CancelFlag() const noexcept { return m_cancelFlag; }
+    [[nodiscard]] qint16 TickCount() const noexcept { return m_tickCount; }
+    [[nodiscard]] qint64 bytesSent() const noexcept { return m_index; }
+    [[nodiscard]] QTimer& Timer1() noexcept { return m_timer1; }
+
+    void Timer1_Timer();
+
+signals:
+    void outcomeChanged(kibro::TransferEngine::Outcome outcome);
+
+private:
+    enum class Stage { Top, CheckReceived, CheckTransmit, AfterTransmitWait, Write };
+
+    void run();
+    void PauseTicks(Stage resumeAt);
+    void waitForLine(qint16 pending);
+    void stopWaiting();
+    void yieldThenRun();
+    void finish(Outcome outcome);
+
+    MSComm& m_comm;
+    TransferView& m_view;
+    QByteArray m_bytes;
+    qint64 m_index = 0;
+    Stage m_stage = Stage::Top;
+    Outcome m_outcome = Outcome::Running;
+    bool m_started = false;
+    bool m_running = false;
+    bool m_waiting = false;
+    bool m_pausing = false;
+    bool m_windowClosed = false;
+    qint16 m_cancelFlag = 0;
+    qint16 m_tickCount = 0;
+    Stage m_afterPause = Stage::Top;
+    QTimer m_timer1;
+    QTimer m_lineTimer;
+    QTimer m_yield;
+    QMetaObject::Connection m_activity;
+};
+
+} // namespace kibro
