@@ -7,7 +7,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kibro"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.png")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.xpm")));
 
     kibro::Form1 form1;
     // The main window shows only once its load, with any message and the settings window
