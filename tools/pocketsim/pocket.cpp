@@ -1,0 +1,312 @@
+#include "pocket.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr qsizetype readChunk = 4096;
+// A writer blocked on a full pty may add more once room is made; wait this long for it.
+constexpr auto drainQuietPeriod = 50ms;
+constexpr auto drainLimit = 2s;
+constexpr auto hangUpBackoff = 100ms;
+
+void warn(const char* what)
+{
+    std::fprintf(stderr, "kibro-pocket: %s: %s\n", what, std::strerror(errno));
+}
+
+[[nodiscard]] bool writeAll(int fd, const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN) {
+                pollfd p{fd, POLLOUT, 0};
+                if (::poll(&p, 1, 1000) > 0)
+                    continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+[[nodiscard]] UniqueFd openOutput(const QString& path, int mode)
+{
+    if (path.isEmpty())
+        return {};
+    return UniqueFd(
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644));
+}
+
+} // namespace
+
+sigset_t terminationSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+Pocket::Pocket(PocketOptions options) : m_options(std::move(options)), m_bucket(m_options.rate) {}
+
+Pocket::~Pocket()
+{
+    removeLink();
+}
+
+int Pocket::run()
+{
+    if (!setUp())
+        return 1;
+    std::printf("device %s\n", m_pty->slavePath.constData());
+    std::fflush(stdout);
+    if (!createLink())
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    if (m_options.answerAfter == 0)
+        sendAnswer();
+
+    for (;;) {
+        const auto now = Clock::now();
+        bool watchMaster = true;
+        std::optional<std::chrono::nanoseconds> timeout;
+        if (now < m_hangUpUntil) {
+            watchMaster = false;
+            timeout = m_hangUpUntil - now;
+        } else if (m_bucket.isStarted() && m_bucket.available(now) == 0) {
+            // Not watching the master while out of tokens is what lets the pty fill up and
+            // hold the writer back, and it keeps pending input from waking us in a loop.
+            watchMaster = false;
+            timeout = m_bucket.untilNextTokens();
+        }
+        std::array<pollfd, 2> fds{
+            {{m_signalFd.get(), POLLIN, 0}, {watchMaster ? m_pty->master.get() : -1, POLLIN, 0}}};
+        timespec ts{};
+        if (timeout) {
+            ts.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(*timeout).count();
+            ts.tv_nsec = (*timeout % 1s).count();
+        }
+        if (::ppoll(fds.data(), fds.size(), timeout ? &ts : nullptr, nullptr) < 0) {
+            if (errno == EINTR)
+                continue;
+            warn("ppoll");
+            return 1;
+        }
+        if (fds[0].revents != 0) {
+            signalfd_siginfo info{};
+            if (::read(m_signalFd.get(), &info, sizeof info) < 0)
+                warn("read signalfd");
+            drainPending();
+            printSummary();
+            return 0;
+        }
+        if (fds[1].revents != 0) {
+            switch (readMaster()) {
+            case Step::Continue:
+                break;
+            case Step::Finished:
+                return 0;
+            case Step::Failed:
+                return 1;
+            }
+        }
+    }
+}
+
+bool Pocket::setUp()
+{
+    QString error;
+    m_pty = openPseudoTerminal(&error);
+    if (!m_pty) {
+        std::fprintf(stderr, "kibro-pocket: %s\n", qPrintable(error));
+        return false;
+    }
+    const sigset_t blocked = terminationSignals();
+    m_signalFd = UniqueFd(::signalfd(-1, &blocked, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!m_signalFd.isValid()) {
+        warn("signalfd");
+        return false;
+    }
+    m_outFd = openOutput(m_options.outPath, O_APPEND);
+    m_timesFd = openOutput(m_options.timesPath, O_TRUNC);
+    if ((!m_options.outPath.isEmpty() && !m_outFd.isValid()) ||
+        (!m_options.timesPath.isEmpty() && !m_timesFd.isValid())) {
+        warn("open output file");
+        return false;
+    }
+    return true;
+}
+
+bool Pocket::createLink()
+{
+    if (m_options.linkPath.isEmpty())
+        return true;
+    // Renaming a fresh symlink over the path replaces whatever is there in one step.
+    const QByteArray link = QFile::encodeName(m_options.linkPath);
+    const QByteArray temp = link + ".tmp-" + QByteArray::number(::getpid());
+    ::unlink(temp.constData());
+    if (::symlink(m_pty->slavePath.constData(), temp.constData()) != 0 ||
+        ::rename(temp.constData(), link.constData()) != 0) {
+        warn("create link");
+        ::unlink(temp.constData());
+        return false;
+    }
+    m_linked = true;
+    return true;
+}
+
+void Pocket::removeLink()
+{
+    if (!m_linked)
+        return;
+    m_linked = false;
+    // Only our own link: another instance may have taken the path over meanwhile.
+    const QByteArray link = QFile::encodeName(m_options.linkPath);
+    std::array<char, 256> target{};
+    const ssize_t n = ::readlink(link.constData(), target.data(), target.size() - 1);
+    if (n > 0 && QByteArray(target.data(), n) == m_pty->slavePath)
+        ::unlink(link.constData());
+}
+
+Pocket::Step Pocket::readMaster()
+{
+    const auto now = Clock::now();
+    if (!m_bucket.isStarted())
+        m_bucket.start(now);
+    const qint64 allowed = std::min({m_bucket.available(now), qint64(readChunk), untilNextEvent()});
+    if (allowed <= 0)
+        return Step::Continue;
+
+    std::array<char, readChunk> buffer{};
+    const ssize_t n = ::read(m_pty->master.get(), buffer.data(), size_t(allowed));
+    if (n > 0) {
+        m_bucket.consume(n);
+        record(buffer.data(), n, Clock::now());
+        return afterReceive();
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return Step::Continue;
+    // EIO or end of file means no slave fd is open, which our own slave fd rules out;
+    // should it happen anyway, back off rather than spin on the hang-up.
+    m_hangUpUntil = now + hangUpBackoff;
+    return Step::Continue;
+}
+
+void Pocket::drainPending()
+{
+    if (!m_pty->master.isValid())
+        return;
+    const auto deadline = Clock::now() + drainLimit;
+    std::array<char, readChunk> buffer{};
+    while (Clock::now() < deadline) {
+        const qint64 allowed = std::min(qint64(readChunk), untilStop());
+        if (allowed <= 0)
+            return;
+        const ssize_t n = ::read(m_pty->master.get(), buffer.data(), size_t(allowed));
+        if (n > 0) {
+            record(buffer.data(), n, Clock::now());
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno != EAGAIN)
+            return;
+        pollfd p{m_pty->master.get(), POLLIN, 0};
+        const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(drainQuietPeriod);
+        if (::poll(&p, 1, int(quiet.count())) <= 0 || (p.revents & POLLIN) == 0)
+            return;
+    }
+}
+
+Pocket::Step Pocket::afterReceive()
+{
+    if (m_options.answerAfter && !m_answered && m_total >= *m_options.answerAfter)
+        sendAnswer();
+    if (m_options.closeAfter && m_total >= *m_options.closeAfter) {
+        // An unplugged cable: the program's own slave fd is hung up from here on.
+        m_pty->master.reset();
+        m_pty->slave.reset();
+        removeLink();
+        printSummary();
+        return Step::Finished;
+    }
+    if (m_options.exitAfter && m_total >= *m_options.exitAfter) {
+        printSummary();
+        return Step::Finished;
+    }
+    return Step::Continue;
+}
+
+void Pocket::record(const char* data, qsizetype size, Clock::time_point stamp)
+{
+    if (m_total == 0)
+        m_first = stamp;
+    m_last = stamp;
+    m_total += size;
+    m_hash.addData(QByteArrayView(data, size));
+    if (m_outFd.isValid() && !writeAll(m_outFd.get(), data, size))
+        warn("write --out");
+    if (m_timesFd.isValid()) {
+        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(stamp - m_first);
+        const QByteArray line = QByteArray::number(qint64(micros.count())) + '\n';
+        const QByteArray lines = line.repeated(size);
+        if (!writeAll(m_timesFd.get(), lines.constData(), lines.size()))
+            warn("write --times");
+    }
+}
+
+void Pocket::sendAnswer()
+{
+    m_answered = true;
+    if (!m_options.answer.isEmpty() &&
+        !writeAll(m_pty->master.get(), m_options.answer.constData(), m_options.answer.size()))
+        warn("write answer");
+}
+
+void Pocket::printSummary()
+{
+    // From whole microseconds, so that it agrees exactly with the last line of --times.
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(m_last - m_first);
+    const double seconds = m_total < 2 ? 0.0 : double(micros.count()) / 1e6;
+    std::printf("bytes %lld\nsha256 %s\nseconds %.6f\n", static_cast<long long>(m_total),
+                m_hash.result().toHex().constData(), seconds);
+    std::fflush(stdout);
+}
+
+qint64 Pocket::untilNextEvent() const
+{
+    qint64 left = untilStop();
+    if (m_options.answerAfter && !m_answered)
+        left = std::min(left, *m_options.answerAfter - m_total);
+    return left;
+}
+
+qint64 Pocket::untilStop() const
+{
+    qint64 left = TokenBucket::unlimited;
+    if (m_options.closeAfter)
+        left = std::min(left, *m_options.closeAfter - m_total);
+    if (m_options.exitAfter)
+        left = std::min(left, *m_options.exitAfter - m_total);
+    return left;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "pseudoterminal.h"
+#include "tokenbucket.h"
+#include "uniquefd.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QString>
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+
+struct PocketOptions
+{
+    QString linkPath;
+    QString outPath;
+    QString timesPath;
+    qint64 rate = 0;
+    std::optional<qint64> answerAfter;
+    QByteArray answer;
+    std::optional<qint64> closeAfter;
+    std::optional<qint64> exitAfter;
+};
+
+// Must be blocked in every thread before any thread starts, so that signalfd sees them.
+[[nodiscard]] sigset_t terminationSignals();
+
+// The simulated pocket computer: receives from the pseudo-terminal master until told to stop.
+class Pocket
+{
+public:
+    explicit Pocket(PocketOptions options);
+    ~Pocket();
+    Pocket(const Pocket&) = delete;
+    Pocket& operator=(const Pocket&) = delete;
+
+    // Returns the process exit code.
+    [[nodiscard]] int run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class Step { Continue, Finished, Failed };
+
+    [[nodiscard]] bool setUp();
+    [[nodiscard]] bool createLink();
+    void removeLink();
+    [[nodiscard]] Step readMaster();
+    void drainPending();
+    [[nodiscard]] Step afterReceive();
+    void record(const char* data, qsizetype size, Clock::time_point stamp);
+    void sendAnswer();
+    void printSummary();
+    [[nodiscard]] qint64 untilNextEvent() const;
+    [[nodiscard]] qint64 untilStop() const;
+
+    PocketOptions m_options;
+    std::optional<PseudoTerminal> m_pty;
+    UniqueFd m_signalFd;
+    UniqueFd m_outFd;
+    UniqueFd m_timesFd;
+    bool m_linked = false;
+    TokenBucket m_bucket;
+    Clock::time_point m_hangUpUntil{};
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    qint64 m_total = 0;
+    Clock::time_point m_first{};
+    Clock::time_point m_last{};
+    bool m_answered = false;
+};
