@@ -143,7 +143,8 @@ void Form1::mnuExit_Click()
 
 void Form1::mnuSetting_Click()
 {
-    if (!m_form3) {
+    // A window already closing is gone for the user, even before it is deleted.
+    if (!m_form3 || !m_form3->isLoaded()) {
         m_form3 = new Form3(m_comm, this);
         m_form3->Form_load();
     }

@@ -1,17 +1,121 @@
 #include "form3.h"
 
+#include "conversions.h"
+#include "errorsection.h"
+#include "messagebox.h"
 #include "mscomm.h"
+#include "settingsstore.h"
+#include "twips.h"
 
 #include <QCloseEvent>
+#include <QFont>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QPushButton>
+#include <QRadioButton>
 
 namespace kibro {
+
+namespace {
+
+const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
+const QString kDefaultPort = QStringLiteral("1");
+const QString kDefaultSettings = QStringLiteral("9600,N,8,1");
+const QString kLineFormat = QStringLiteral(",N,8,1");
+
+// The option buttons are laid out for a fixed-pitch Japanese font; the fallbacks keep the
+// columns on systems without the original one.
+QFont optionFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                      QStringLiteral("IPAGothic"), QStringLiteral("monospace")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSize(9);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+QString openErrorText(qint16 port, const QString& suffix)
+{
+    return QStringLiteral("COM") + QString::number(port) + suffix;
+}
+
+} // namespace
 
 Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
 {
     setObjectName(QStringLiteral("Form3"));
     setAttribute(Qt::WA_DeleteOnClose);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("通信設定"));
+    setFixedSize(twipsSize(this, 3012, 2532));
+
+    const QFont font = optionFont();
+
+    m_frame1 = new QGroupBox(QStringLiteral("ボーレート"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    m_frame1->setGeometry(twipsRect(this, 120, 120, 1572, 1812));
+    static constexpr std::array<const char*, 6> kRateCaptions = {
+        " 1200 BPS", " 2400 BPS", " 4800 BPS", " 9600 BPS", "19200 BPS", "38400 BPS"};
+    for (int i = 0; i < 6; ++i) {
+        // Siblings in one frame are auto-exclusive: one group per frame, none chosen yet.
+        auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_frame1);
+        option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
+        option->setFont(font);
+        option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 1212, 180));
+        m_rateOptions[i] = option;
+    }
+
+    m_frame2 = new QGroupBox(QStringLiteral("COMポート"), this);
+    m_frame2->setObjectName(QStringLiteral("Frame2"));
+    m_frame2->setGeometry(twipsRect(this, 1800, 120, 1092, 1332));
+    for (int i = 0; i < 4; ++i) {
+        auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i), m_frame2);
+        option->setObjectName(QStringLiteral("Option%1").arg(i + 7));
+        option->setFont(font);
+        option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 732, 180));
+        m_portOptions[i] = option;
+    }
+
+    m_command1 = new QPushButton(QStringLiteral("OK"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(twipsRect(this, 240, 2040, 1092, 372));
+    m_command1->setDefault(true);
+    m_command2 = new QPushButton(QStringLiteral("CANCEL"), this);
+    m_command2->setObjectName(QStringLiteral("Command2"));
+    m_command2->setGeometry(twipsRect(this, 1680, 2040, 1092, 372));
+
+    QWidget* previous = m_rateOptions[0];
+    const auto chain = [&previous, this](QWidget* next) {
+        setTabOrder(previous, next);
+        previous = next;
+    };
+    for (std::size_t i = 1; i < m_rateOptions.size(); ++i)
+        chain(m_rateOptions[i]);
+    for (QRadioButton* option : m_portOptions)
+        chain(option);
+    chain(m_command1);
+    chain(m_command2);
+    m_rateOptions[0]->setFocus();
+
+    connect(m_command1, &QPushButton::clicked, this, &Form3::Command1_Click);
+    connect(m_command2, &QPushButton::clicked, this, &Form3::Command2_Click);
+}
+
+int Form3::rateOptionFor(const QString& settings)
+{
+    // Four-digit rates first: "19200" must not be taken for "1920".
+    for (int i = 0; i < 4; ++i) {
+        if (settings.left(4) == QString::number(kRates[i]))
+            return i;
+    }
+    for (int i = 4; i < 6; ++i) {
+        if (settings.left(5) == QString::number(kRates[i]))
+            return i;
+    }
+    return -1;
 }
 
 void Form3::Form_load()
@@ -19,9 +123,50 @@ void Form3::Form_load()
     if (m_comm.PortOpen())
         m_comm.setPortOpen(false);
     m_portNo = m_comm.CommPort();
+
+    if (m_portNo >= 0 && m_portNo < static_cast<qint16>(m_portOptions.size()))
+        m_portOptions[m_portNo]->setChecked(true);
+
+    const int rate = rateOptionFor(m_comm.Settings());
+    if (rate >= 0)
+        m_rateOptions[rate]->setChecked(true);
 }
 
-void Form3::Command1_Click() {}
+void Form3::Command1_Click()
+{
+    int rate = 0;
+    for (std::size_t i = 0; i < m_rateOptions.size(); ++i) {
+        if (m_rateOptions[i]->isChecked()) {
+            rate = kRates[i];
+            break;
+        }
+    }
+    for (std::size_t i = 0; i < m_portOptions.size(); ++i) {
+        if (m_portOptions[i]->isChecked()) {
+            m_portNo = static_cast<qint16>(i);
+            break;
+        }
+    }
+
+    // Applied to the live port, so a refusal shows here and not after it was stored.
+    const QString settings = QString::number(rate) + kLineFormat;
+    ErrorSection section;
+    section([&] { m_comm.setCommPort(m_portNo); });
+    section([&] { m_comm.setSettings(settings); });
+    section([&] { m_comm.setPortOpen(true); });
+    if (section.lastError() != 0) {
+        messageBox(this, openErrorText(m_portNo, QStringLiteral("が開けません。")),
+                   kOpenErrorTitle);
+        return;
+    }
+
+    SettingsStore store;
+    section([&] {
+        store.write(SettingsStore::kStartup, QStringLiteral("Port"), QString::number(m_portNo));
+    });
+    section([&] { store.write(SettingsStore::kStartup, QStringLiteral("Settings"), settings); });
+    close();
+}
 
 void Form3::Command2_Click()
 {
@@ -31,24 +176,56 @@ void Form3::Command2_Click()
 void Form3::abandon()
 {
     m_abandoned = true;
+    m_unloaded = true;
     hide();
     deleteLater();
 }
 
-void Form3::Form_Unload() {}
+void Form3::Form_Unload()
+{
+    // Back to what is stored. After a successful OK that is what the port already has, so
+    // an open port ends it here without a word.
+    SettingsStore store;
+    ErrorSection section;
+    section([&] {
+        m_comm.setCommPort(
+            toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"), kDefaultPort)));
+    });
+    section([&] {
+        m_comm.setSettings(
+            store.read(SettingsStore::kStartup, QStringLiteral("Settings"), kDefaultSettings));
+    });
+    if (m_comm.PortOpen())
+        return;
+    section([&] { m_comm.setPortOpen(true); });
+    if (section.lastError() != 0)
+        messageBox(this, openErrorText(m_comm.CommPort(), QStringLiteral("が開けませんでした。")),
+                   kOpenErrorTitle);
+}
 
 void Form3::closeEvent(QCloseEvent* event)
 {
+    // Closing is never refused; a second close while the first is still going does nothing.
+    event->accept();
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
     if (!m_abandoned)
         Form_Unload();
-    event->accept();
 }
 
 void Form3::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape)
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
         return;
+    }
     QDialog::keyPressEvent(event);
+}
+
+void Form3::reject()
+{
+    // No button answers Esc, and hiding without closing would skip the closing handler.
 }
 
 } // namespace kibro
