@@ -12,6 +12,10 @@
 #else
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace kibro {
@@ -189,7 +193,24 @@ void MSComm::setOutBufferCount(qint16 count)
 void MSComm::setOutput(const QByteArray& bytes)
 {
     requireOpen();
-    if (m_port.write(bytes) != bytes.size())
+    QByteArray rest = bytes;
+#if !defined(Q_OS_WIN)
+    // Straight to the driver when nothing of ours waits: the byte is on its way at once and
+    // the driver's own count, not a turn of the event loop, says when it has left. A driver
+    // that is full takes the rest through the port's buffer.
+    if (m_port.bytesToWrite() == 0) {
+        const ssize_t written = ::write(m_port.handle(), bytes.constData(), bytes.size());
+        if (written == bytes.size())
+            return;
+        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            markLost(reason);
+            refuse(ErrorNumber::WriteFailed, reason);
+        }
+        rest = bytes.sliced(std::max<ssize_t>(written, 0));
+    }
+#endif
+    if (m_port.write(rest) != rest.size())
         refuse(ErrorNumber::WriteFailed, m_port.errorString());
 }
 
@@ -218,9 +239,14 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     default:
         return;
     }
+    markLost(m_port.errorString());
+}
+
+void MSComm::markLost(const QString& reason)
+{
     if (!m_port.isOpen() || m_failed)
         return;
-    qWarning("kibro: %s: %s", qUtf8Printable(m_port.portName()), qUtf8Printable(m_port.errorString()));
+    qWarning("kibro: %s: %s", qUtf8Printable(m_port.portName()), qUtf8Printable(reason));
     // Closing inside the port's own error report is not safe; the flag refuses every
     // operation until the queued close has run.
     m_failed = true;

@@ -74,6 +74,7 @@ signals:
 private:
     void requireOpen() const;
     void onError(QSerialPort::SerialPortError error);
+    void markLost(const QString& reason);
     void apply(const LineSettings& settings);
     [[nodiscard]] qint64 driverOutQueue() const;
     [[nodiscard]] qint64 driverInQueue() const;

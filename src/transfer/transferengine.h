@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -78,6 +79,8 @@ private:
     MSComm& m_comm;
     TransferView& m_view;
     QByteArray m_bytes;
+    QByteArray m_oneByte{1, '\0'};
+    QElapsedTimer m_slice;
     qint64 m_index = 0;
     Stage m_stage = Stage::Top;
     Outcome m_outcome = Outcome::Running;

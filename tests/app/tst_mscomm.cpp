@@ -1,0 +1,275 @@
+#include "errors.h"
+#include "mscomm.h"
+#include "pocketsim.h"
+#include "teststore.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
+
+#include <sys/resource.h>
+
+using namespace std::chrono_literals;
+using kibro::KibroError;
+using kibro::MSComm;
+
+namespace {
+
+constexpr auto kWait = 10s;
+constexpr int kWaitMs = 10000;
+
+// The simulator answers on COM1; every other number a test uses goes nowhere.
+struct Line
+{
+    Line()
+    {
+        for (int port = 0; port <= 3; ++port)
+            store.mapPort(port, QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
+    }
+
+    [[nodiscard]] bool start(const QStringList& simArgs = {})
+    {
+        const QString link = QDir(store.directory()).filePath(QStringLiteral("pocket"));
+        if (!sim.start(link, simArgs))
+            return false;
+        store.mapPort(1, link);
+        return true;
+    }
+
+    TestStore store;
+    PocketSim sim;
+};
+
+// The error number an operation throws, 0 when it goes through.
+int errorOf(const std::function<void()>& operation)
+{
+    try {
+        operation();
+    } catch (const KibroError& e) {
+        return e.code() == 0 ? -1 : e.code();
+    }
+    return 0;
+}
+
+std::chrono::microseconds cpuTime()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto micros = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    return micros(usage.ru_utime) + micros(usage.ru_stime);
+}
+
+using Operation = std::function<void(MSComm&)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Operation)
+
+class TestMSComm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyByteValueArrivesUnchanged();
+    void refusals_data();
+    void refusals();
+    void closingClosedPortDoesNothing();
+    void settingsChangeWhileOpen();
+    void inBufferCountSeesAnswerAndEmpties_data();
+    void inBufferCountSeesAnswerAndEmpties();
+    void lostPortIsReported();
+};
+
+void TestMSComm::everyByteValueArrivesUnchanged()
+{
+    Line line;
+    QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
+    MSComm comm;
+    comm.setPortOpen(true);
+
+    QByteArray sent;
+    for (int value = 0; value < 256; ++value) {
+        const QByteArray one(1, static_cast<char>(value));
+        comm.setOutput(one);
+        sent += one;
+        QVERIFY(QTest::qWaitFor([&] { return comm.OutBufferCount() == 0; }, kWaitMs));
+    }
+    QVERIFY(line.sim.waitForCount(256, kWait));
+    comm.setPortOpen(false);
+
+    const auto summary = line.sim.stop();
+    QVERIFY2(summary.has_value(), qPrintable(line.sim.errorString()));
+    QCOMPARE(summary->bytes, qint64(256));
+    QCOMPARE(summary->sha256Hex, sha256Hex(sent));
+    QCOMPARE(line.sim.received(), sent);
+}
+
+void TestMSComm::refusals_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("commPort");
+    QTest::addColumn<Operation>("operation");
+
+    const auto row = [](const char* name, bool open, int commPort, Operation operation) {
+        QTest::newRow(name) << open << commPort << std::move(operation);
+    };
+    row("open, number without device", false, 7, [](MSComm& c) { c.setPortOpen(true); });
+    row("open, device missing", false, 2, [](MSComm& c) { c.setPortOpen(true); });
+    row("open twice", true, 1, [](MSComm& c) { c.setPortOpen(true); });
+    row("rate 0, closed", false, 1, [](MSComm& c) { c.setSettings(QStringLiteral("0,N,8,1")); });
+    row("rate 0, open", true, 1, [](MSComm& c) { c.setSettings(QStringLiteral("0,N,8,1")); });
+    row("garbage settings", false, 1, [](MSComm& c) { c.setSettings(QStringLiteral("fast")); });
+    row("garbage settings, open", true, 1,
+        [](MSComm& c) { c.setSettings(QStringLiteral("9600,X,8,1")); });
+    row("empty settings", false, 1, [](MSComm& c) { c.setSettings(QString()); });
+    row("blanks in settings", false, 1,
+        [](MSComm& c) { c.setSettings(QStringLiteral("9600, N, 8, 1")); });
+    row("read in count, closed", false, 1, [](MSComm& c) { (void)c.InBufferCount(); });
+    row("empty input, closed", false, 1, [](MSComm& c) { c.setInBufferCount(0); });
+    row("read out count, closed", false, 1, [](MSComm& c) { (void)c.OutBufferCount(); });
+    row("empty output, closed", false, 1, [](MSComm& c) { c.setOutBufferCount(0); });
+    row("write, closed", false, 1, [](MSComm& c) { c.setOutput(QByteArray(1, 'x')); });
+    row("in count not 0", true, 1, [](MSComm& c) { c.setInBufferCount(5); });
+    row("out count not 0", true, 1, [](MSComm& c) { c.setOutBufferCount(1); });
+    row("port number while open", true, 1, [](MSComm& c) { c.setCommPort(2); });
+}
+
+// Every refusal throws a non-zero number and leaves the component as it was.
+void TestMSComm::refusals()
+{
+    QFETCH(bool, open);
+    QFETCH(int, commPort);
+    QFETCH(Operation, operation);
+
+    Line line;
+    QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
+    MSComm comm;
+    comm.setCommPort(static_cast<qint16>(commPort));
+    comm.setSettings(QStringLiteral("4800,N,8,1"));
+    if (open) {
+        comm.setPortOpen(true);
+        QVERIFY(comm.PortOpen());
+    }
+
+    QVERIFY(errorOf([&] { operation(comm); }) > 0);
+
+    QCOMPARE(comm.CommPort(), static_cast<qint16>(commPort));
+    QCOMPARE(comm.Settings(), QStringLiteral("4800,N,8,1"));
+    QCOMPARE(comm.PortOpen(), open);
+    if (open) {
+        // Still the same working line.
+        comm.setOutput(QByteArray("ok"));
+        QVERIFY(line.sim.waitForCount(2, kWait));
+        QCOMPARE(line.sim.received(), QByteArray("ok"));
+    }
+}
+
+void TestMSComm::closingClosedPortDoesNothing()
+{
+    Line line;
+    QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
+    MSComm comm;
+    QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
+    QVERIFY(!comm.PortOpen());
+
+    comm.setPortOpen(true);
+    comm.setPortOpen(false);
+    QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
+    QVERIFY(!comm.PortOpen());
+    // And it opens again afterwards.
+    comm.setPortOpen(true);
+    QVERIFY(comm.PortOpen());
+}
+
+void TestMSComm::settingsChangeWhileOpen()
+{
+    Line line;
+    QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
+    MSComm comm;
+    comm.setPortOpen(true);
+    comm.setSettings(QStringLiteral("38400,N,8,1"));
+    QCOMPARE(comm.Settings(), QStringLiteral("38400,N,8,1"));
+    QVERIFY(comm.PortOpen());
+    comm.setOutput(QByteArray(1, '\x7f'));
+    QVERIFY(line.sim.waitForCount(1, kWait));
+}
+
+void TestMSComm::inBufferCountSeesAnswerAndEmpties_data()
+{
+    QTest::addColumn<bool>("processEvents");
+
+    // Read into the component's own buffer, or still waiting in the driver.
+    QTest::newRow("read by the component") << true;
+    QTest::newRow("still in the driver") << false;
+}
+
+void TestMSComm::inBufferCountSeesAnswerAndEmpties()
+{
+    QFETCH(bool, processEvents);
+
+    Line line;
+    QVERIFY2(line.start({QStringLiteral("--answer-after"), QStringLiteral("1"),
+                         QStringLiteral("--answer"), QStringLiteral("41")}),
+             qPrintable(line.sim.errorString()));
+    MSComm comm;
+    comm.setPortOpen(true);
+    QCOMPARE(comm.InBufferCount(), qint16(0));
+
+    comm.setOutput(QByteArray(1, 'Z'));
+    QVERIFY(QTest::qWaitFor([&] { return comm.OutBufferCount() == 0; }, kWaitMs));
+    if (processEvents) {
+        QTRY_COMPARE_WITH_TIMEOUT(comm.InBufferCount(), qint16(1), kWaitMs);
+    } else {
+        const QDeadlineTimer deadline(kWait);
+        while (comm.InBufferCount() == 0 && !deadline.hasExpired())
+            QThread::msleep(10);
+        QCOMPARE(comm.InBufferCount(), qint16(1));
+    }
+    comm.setInBufferCount(0);
+    QCOMPARE(comm.InBufferCount(), qint16(0));
+    // Nothing comes back later from a queue the flush missed.
+    QTest::qWait(200);
+    QCOMPARE(comm.InBufferCount(), qint16(0));
+}
+
+void TestMSComm::lostPortIsReported()
+{
+    Line line;
+    QVERIFY2(line.start({QStringLiteral("--close-after"), QStringLiteral("3")}),
+             qPrintable(line.sim.errorString()));
+    MSComm comm;
+    QSignalSpy lost(&comm, &MSComm::portLost);
+    comm.setPortOpen(true);
+    comm.setOutput(QByteArray("abc"));
+    QVERIFY(line.sim.waitForExit(kWait).has_value());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!comm.PortOpen(), kWaitMs);
+    QCOMPARE(lost.count(), 1);
+
+    // Nothing waits on a line that is gone.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QVERIFY(errorOf([&] { comm.setOutput(QByteArray(1, 'x')); }) > 0);
+    QVERIFY(errorOf([&] { (void)comm.InBufferCount(); }) > 0);
+    QVERIFY(errorOf([&] { (void)comm.OutBufferCount(); }) > 0);
+    QVERIFY(errorOf([&] { comm.setPortOpen(true); }) > 0);
+    QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
+    QVERIFY(elapsed.elapsed() < 5000);
+
+    // Idle after the loss, the process must not spin on the dead line.
+    const auto before = cpuTime();
+    QTest::qWait(1000);
+    QVERIFY2(cpuTime() - before < 500ms, "busy while idle after losing the port");
+    QCOMPARE(lost.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestMSComm)
+#include "tst_mscomm.moc"

@@ -1,0 +1,103 @@
+#include "pocketsim.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The real executable, started as a user would, against a store in a temporary
+// XDG_CONFIG_HOME. It has no command line and no way to be asked to exit from outside, so
+// the test checks what it can see and then kills it: the stored values must stay untouched.
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startsWithStoredConfiguration_data();
+    void startsWithStoredConfiguration();
+};
+
+void TestProgram::startsWithStoredConfiguration_data()
+{
+    QTest::addColumn<bool>("deviceWorks");
+
+    QTest::newRow("port opens") << true;
+    QTest::newRow("device missing") << false;
+}
+
+void TestProgram::startsWithStoredConfiguration()
+{
+    QFETCH(bool, deviceWorks);
+
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    const QString storePath = config.filePath(QStringLiteral("QUEPA_Kibro.conf"));
+    const QString link = config.filePath(QStringLiteral("pocket"));
+    PocketSim sim;
+    if (deviceWorks)
+        QVERIFY2(sim.start(link), qPrintable(sim.errorString()));
+    {
+        QSettings store(storePath, QSettings::IniFormat);
+        store.setValue(QStringLiteral("Startup/Left"), QStringLiteral("2400"));
+        store.setValue(QStringLiteral("Startup/Top"), QStringLiteral("1800"));
+        store.setValue(QStringLiteral("Startup/Port"), QStringLiteral("2"));
+        store.setValue(QStringLiteral("Startup/Settings"), QStringLiteral("4800,N,8,1"));
+        for (int port = 0; port <= 3; ++port)
+            store.setValue(QStringLiteral("Ports/COM%1").arg(port),
+                           config.filePath(QStringLiteral("no-device-%1").arg(port)));
+        store.setValue(QStringLiteral("Ports/COM2"), link);
+        store.sync();
+        QCOMPARE(store.status(), QSettings::NoError);
+    }
+    QFile storeFile(storePath);
+    QVERIFY(storeFile.open(QIODevice::ReadOnly));
+    const QByteArray storeBefore = storeFile.readAll();
+    storeFile.close();
+
+    QProcess kibro;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    kibro.setProcessEnvironment(env);
+    kibro.setProgram(QStringLiteral(KIBRO_EXE));
+    kibro.start();
+    QVERIFY2(kibro.waitForStarted(10000), qPrintable(kibro.errorString()));
+
+    // It stays up: a failed open shows a box and waits, a good one simply runs.
+    QTest::qWait(1500);
+    QCOMPARE(kibro.state(), QProcess::Running);
+
+    if (deviceWorks) {
+        // The line carries the stored rate, set by the program when it opened COM2. The
+        // program holds the device exclusively; only root gets past that to look.
+        const int fd = ::open(QFile::encodeName(link).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) {
+            QCOMPARE(errno, EBUSY);
+        } else {
+            termios tio{};
+            const int got = ::tcgetattr(fd, &tio);
+            ::close(fd);
+            QCOMPARE(got, 0);
+            QCOMPARE(::cfgetospeed(&tio), speed_t(B4800));
+        }
+    }
+
+    kibro.kill();
+    QVERIFY(kibro.waitForFinished(10000));
+    const QByteArray errors = kibro.readAllStandardError();
+    QCOMPARE(errors.contains("cannot open"), !deviceWorks);
+
+    // Killed, not exited: the store is as it was.
+    QVERIFY(storeFile.open(QIODevice::ReadOnly));
+    QCOMPARE(storeFile.readAll(), storeBefore);
+}
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"

@@ -1,0 +1,484 @@
+// The main job end to end: a file chosen in the main window goes out through the real serial
+// component to the simulated pocket computer.
+#include "chooser.h"
+#include "filepath.h"
+#include "form1.h"
+#include "form2.h"
+#include "messagerecorder.h"
+#include "pocketsim.h"
+#include "teststore.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <chrono>
+#include <memory>
+
+using namespace std::chrono_literals;
+using kibro::Form1;
+using kibro::Form2;
+using kibro::TransferEngine;
+
+namespace {
+
+constexpr auto kLongWait = 60s;
+const QString kCancelText = QStringLiteral("ファイル転送を中止します。");
+const QString kFailureText = QStringLiteral("ファイル転送に失敗しました。");
+
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int value = 0; value < 256; ++value)
+        bytes.append(static_cast<char>(value));
+    return bytes;
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    auto* generator = QRandomGenerator::global();
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator->bounded(256));
+    return bytes;
+}
+
+// One main window on a store of its own, COM1 linked to a simulated pocket computer.
+class Rig
+{
+public:
+    explicit Rig(const QStringList& simArgs = {})
+    {
+        QVERIFY(m_files.isValid());
+        m_simStarted = m_sim.start(m_store.directory() + QStringLiteral("/COM1"), simArgs);
+        m_store.mapPort(1, m_sim.linkPath());
+        m_form1 = std::make_unique<Form1>();
+        m_form1->setEndProgram([this] { m_ended = true; });
+        m_form1->Form_load();
+        m_form1->show();
+    }
+
+    [[nodiscard]] bool ready() const { return m_simStarted && m_form1->MSComm1().PortOpen(); }
+    [[nodiscard]] Form1& form1() { return *m_form1; }
+    [[nodiscard]] PocketSim& sim() { return m_sim; }
+    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
+    [[nodiscard]] QString folder() const { return m_files.path(); }
+
+    QString writeFile(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = kibro::joinPath(m_files.path(), name, u'/');
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+
+    // Walks the lists to the file and clicks it, as the user would.
+    Form2* open(const QString& name)
+    {
+        m_form1->Dir1()->setPath(m_files.path());
+        if (!m_form1->File1()->selectFile(name))
+            return nullptr;
+        return m_form1->sendWindow();
+    }
+
+    static QPushButton* start(Form2* window) { return window->findChild<QPushButton*>(QStringLiteral("Command2")); }
+    static QPushButton* cancel(Form2* window) { return window->findChild<QPushButton*>(QStringLiteral("Command1")); }
+
+private:
+    TestStore m_store;
+    QTemporaryDir m_files;
+    PocketSim m_sim;
+    MessageRecorder m_messages;
+    std::unique_ptr<Form1> m_form1;
+    bool m_simStarted = false;
+    bool m_ended = false;
+};
+
+// Follows the progress bar to its last value before the window is gone.
+struct ProgressWatch
+{
+    explicit ProgressWatch(Form2* window)
+    {
+        auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+        QObject::connect(bar, &QProgressBar::valueChanged, [this, bar](int value) {
+            last = value;
+            maximum = bar->maximum();
+        });
+    }
+    int last = -1;
+    int maximum = -1;
+};
+
+} // namespace
+
+class TransferTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void arrivesWhole_data();
+    void arrivesWhole();
+    void receivedBytePausesEveryLaterByte();
+    void cancelMidwaySendsAPrefix();
+    void closeBoxStopsAtOnce_data();
+    void closeBoxStopsAtOnce();
+    void cablePulledIsAFailure();
+    void emptyFileClosesAtOnce();
+    void cancelBeforeStartClosesSilently();
+    void captionAndDetails();
+    void unreadableFile_data();
+    void unreadableFile();
+    void sendsTheFileAsItIsAtStart_data();
+    void sendsTheFileAsItIsAtStart();
+    void secondClickKeepsTheOpenWindow();
+    void fullPathHasOneSeparator_data();
+    void fullPathHasOneSeparator();
+    void unlistableDirectoryLeavesTheLists();
+};
+
+void TransferTest::arrivesWhole_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("all 256 byte values") << allByteValues();
+    QTest::newRow("64 KiB random") << randomBytes(64 * 1024);
+}
+
+void TransferTest::arrivesWhole()
+{
+    QFETCH(QByteArray, bytes);
+    Rig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(!rig.writeFile(QStringLiteral("DATA.BIN"), bytes).isEmpty());
+    QPointer<Form2> window = rig.open(QStringLiteral("DATA.BIN"));
+    QVERIFY(window);
+    ProgressWatch progress(window);
+
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
+    QVERIFY(rig.sim().waitForCount(bytes.size(), kLongWait));
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->bytes, bytes.size());
+    QCOMPARE(summary->sha256Hex, sha256Hex(bytes));
+    QCOMPARE(progress.maximum, bytes.size());
+    QCOMPARE(progress.last, bytes.size());
+    QCOMPARE(rig.messages().count(), 0);
+    QVERIFY(rig.form1().MSComm1().PortOpen()); // ready for the next file
+}
+
+void TransferTest::receivedBytePausesEveryLaterByte()
+{
+    constexpr int kAnswerAfter = 40;
+    const QByteArray bytes = randomBytes(kAnswerAfter + 30);
+    Rig rig({QStringLiteral("--answer-after"), QString::number(kAnswerAfter),
+             QStringLiteral("--answer"), QStringLiteral("41")});
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("SLOW.BAS"), bytes);
+    QPointer<Form2> window = rig.open(QStringLiteral("SLOW.BAS"));
+    QVERIFY(window);
+    // Bytes leave far faster than the answer can travel back; hold the sender after byte 40
+    // until the answer is in its receive buffer, so the first pause falls on byte 41.
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    kibro::MSComm& comm = rig.form1().MSComm1();
+    QObject::connect(bar, &QProgressBar::valueChanged, [&comm](int value) {
+        if (value != kAnswerAfter)
+            return;
+        QDeadlineTimer deadline(5s);
+        while (comm.InBufferCount() == 0 && !deadline.hasExpired())
+            QThread::usleep(200);
+    });
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
+    QVERIFY(rig.sim().waitForCount(bytes.size(), kLongWait));
+
+    const QList<qint64> times = rig.sim().timesMicros();
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->sha256Hex, sha256Hex(bytes));
+    QCOMPARE(times.size(), bytes.size());
+
+    // Ten ticks of 10 ms before every byte after the answer. Only a lower bound is checked:
+    // a slow machine makes pauses longer, never shorter.
+    constexpr qint64 kMinimumPauseMicros = 90'000;
+    for (qsizetype i = kAnswerAfter; i < times.size(); ++i)
+        QVERIFY2(times[i] - times[i - 1] >= kMinimumPauseMicros,
+                 qPrintable(QStringLiteral("byte %1 followed after %2 us").arg(i + 1).arg(times[i] - times[i - 1])));
+    QVERIFY2(times[kAnswerAfter - 1] < kMinimumPauseMicros, "bytes before the answer were held back");
+}
+
+void TransferTest::cancelMidwaySendsAPrefix()
+{
+    // A slow line, so the transfer is still running when CANCEL comes.
+    const QByteArray bytes = randomBytes(48 * 1024);
+    Rig rig({QStringLiteral("--rate"), QStringLiteral("4000")});
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("BIG.BIN"), bytes);
+    QPointer<Form2> window = rig.open(QStringLiteral("BIG.BIN"));
+    QVERIFY(window);
+    Rig::start(window)->click();
+    QVERIFY(rig.sim().waitForCount(1000, kLongWait));
+
+    bool windowShownDuringBox = false;
+    rig.messages().onMessage([&](const MessageRecorder::Message&) { windowShownDuringBox = window && window->isVisible(); });
+    Rig::cancel(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 10000);
+    QCOMPARE(rig.messages().count(), 1);
+    QCOMPARE(rig.messages().first().text, kCancelText);
+    QCOMPARE(rig.messages().first().title, QStringLiteral("CANCEL"));
+    QVERIFY(windowShownDuringBox);
+
+    QTest::qWait(300);
+    const QByteArray received = rig.sim().received();
+    const auto summary = rig.sim().stop(); // takes what is still on the line
+    QVERIFY(summary);
+    QVERIFY(summary->bytes < bytes.size());
+    QCOMPARE(summary->sha256Hex, sha256Hex(bytes.left(summary->bytes)));
+    QVERIFY(received.size() <= summary->bytes);
+}
+
+void TransferTest::closeBoxStopsAtOnce_data()
+{
+    QTest::addColumn<bool>("duringPause");
+    QTest::newRow("midway") << false;
+    QTest::newRow("during a pause") << true;
+}
+
+void TransferTest::closeBoxStopsAtOnce()
+{
+    QFETCH(bool, duringPause);
+    const QByteArray bytes = randomBytes(duringPause ? 400 : 48 * 1024);
+    QStringList args{QStringLiteral("--rate"), QStringLiteral("4000")};
+    if (duringPause)
+        args = {QStringLiteral("--answer-after"), QStringLiteral("5"), QStringLiteral("--answer"), QStringLiteral("00")};
+    Rig rig(args);
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("F.BIN"), bytes);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+    TransferEngine* engine = &window->engine();
+    qint64 sentAtClose = -1;
+    QObject::connect(engine, &TransferEngine::outcomeChanged, [&] { sentAtClose = engine->bytesSent(); });
+
+    Rig::start(window)->click();
+    QVERIFY(rig.sim().waitForCount(duringPause ? 8 : 1000, kLongWait));
+    if (duringPause)
+        QTRY_VERIFY_WITH_TIMEOUT(engine->TickCount() > 0 && engine->TickCount() < 9, 5000);
+    const qint64 sentBefore = engine->bytesSent();
+    window->close();
+    QVERIFY(!window || !window->isVisible()); // gone at once
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 10000);
+    QCOMPARE(sentAtClose, sentBefore); // not one byte after the close
+    QCOMPARE(rig.messages().count(), 1);
+    QCOMPARE(rig.messages().first().text, kCancelText);
+
+    QTest::qWait(200);
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->bytes, sentBefore);
+    QCOMPARE(summary->sha256Hex, sha256Hex(bytes.left(sentBefore)));
+}
+
+void TransferTest::cablePulledIsAFailure()
+{
+    const QByteArray bytes = randomBytes(64 * 1024);
+    Rig rig({QStringLiteral("--close-after"), QStringLiteral("3000"), QStringLiteral("--rate"), QStringLiteral("20000")});
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("LOST.BIN"), bytes);
+    QPointer<Form2> window = rig.open(QStringLiteral("LOST.BIN"));
+    QVERIFY(window);
+    TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
+    QObject::connect(&window->engine(), &TransferEngine::outcomeChanged, [&](TransferEngine::Outcome o) { outcome = o; });
+
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
+    QCOMPARE(outcome, TransferEngine::Outcome::Failed);
+    QCOMPARE(rig.messages().count(), 1);
+    QCOMPARE(rig.messages().first().text, kFailureText);
+    QCOMPARE(rig.messages().first().title, QStringLiteral("Transfer Error"));
+    QVERIFY(!rig.form1().MSComm1().PortOpen());
+    const auto summary = rig.sim().waitForExit(10s);
+    QVERIFY(summary);
+    QCOMPARE(summary->bytes, 3000);
+}
+
+void TransferTest::emptyFileClosesAtOnce()
+{
+    Rig rig;
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("EMPTY.BAS"), {});
+    QPointer<Form2> window = rig.open(QStringLiteral("EMPTY.BAS"));
+    QVERIFY(window);
+    const QString details = window->findChild<QLabel*>(QStringLiteral("Label1"))->text();
+    QCOMPARE(details.split(u'\n').value(1), QStringLiteral("FileSize:0 Byte"));
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
+    QCOMPARE(rig.messages().count(), 0);
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->bytes, 0);
+}
+
+void TransferTest::cancelBeforeStartClosesSilently()
+{
+    Rig rig;
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("A.BAS"), "10 END\r\n");
+    QPointer<Form2> window = rig.open(QStringLiteral("A.BAS"));
+    QVERIFY(window);
+    Rig::cancel(window)->click();
+    QVERIFY(!window || !window->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
+    QCOMPARE(rig.messages().count(), 0);
+    QTest::qWait(100);
+    QCOMPARE(rig.sim().receivedCount(), 0);
+}
+
+void TransferTest::captionAndDetails()
+{
+    Rig rig;
+    QVERIFY(rig.ready());
+    const QString path = rig.writeFile(QStringLiteral("TEST.BAS"), QByteArray(1234, 'x'));
+    QPointer<Form2> window = rig.open(QStringLiteral("TEST.BAS"));
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("TEST.BASの送信"));
+    QCOMPARE(rig.form1().Fname(), path);
+    QCOMPARE(window->FileSize(), 1234);
+    QCOMPARE(window->CancelFlag(), qint16(0));
+    const QStringList lines = window->findChild<QLabel*>(QStringLiteral("Label1"))->text().split(u'\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QStringLiteral("FileName:TEST.BAS"));
+    QCOMPARE(lines[1], QStringLiteral("FileSize:1234 Byte"));
+    const QDateTime stamp = QFileInfo(path).lastModified();
+    QCOMPARE(lines[2], QStringLiteral("DateTime:") + stamp.toString(QStringLiteral("yyyy/MM/dd H:mm:ss")));
+    QVERIFY(Rig::start(window)->isDefault());
+}
+
+void TransferTest::unreadableFile_data()
+{
+    QTest::addColumn<bool>("atStart");
+    QTest::newRow("gone before the window loads") << false;
+    QTest::newRow("gone before START") << true;
+}
+
+void TransferTest::unreadableFile()
+{
+    QFETCH(bool, atStart);
+    Rig rig;
+    QVERIFY(rig.ready());
+    const QString path = rig.writeFile(QStringLiteral("GONE.BAS"), "10 END\r\n");
+    rig.form1().Dir1()->setPath(rig.folder());
+    QVERIFY(rig.form1().File1()->findItems(QStringLiteral("GONE.BAS"), Qt::MatchExactly).size() == 1);
+    if (!atStart)
+        QFile::remove(path);
+    QPointer<Form2> window = rig.open(QStringLiteral("GONE.BAS"));
+    if (atStart) {
+        QVERIFY(window);
+        QFile::remove(path);
+        Rig::start(window)->click();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
+    QCOMPARE(rig.messages().count(), 1);
+    QCOMPARE(rig.messages().first().text, QStringLiteral("ファイルを読み込めません。"));
+    QCOMPARE(rig.messages().first().title, QStringLiteral("File Error"));
+    QTest::qWait(100);
+    QCOMPARE(rig.sim().receivedCount(), 0);
+    QVERIFY(rig.form1().MSComm1().PortOpen());
+}
+
+void TransferTest::sendsTheFileAsItIsAtStart_data()
+{
+    QTest::addColumn<int>("newSize");
+    QTest::newRow("shorter") << 100;
+    QTest::newRow("longer") << 3000;
+}
+
+void TransferTest::sendsTheFileAsItIsAtStart()
+{
+    QFETCH(int, newSize);
+    Rig rig;
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("GROW.BIN"), randomBytes(1000));
+    QPointer<Form2> window = rig.open(QStringLiteral("GROW.BIN"));
+    QVERIFY(window);
+    QCOMPARE(window->FileSize(), 1000);
+    const QByteArray now = randomBytes(newSize);
+    rig.writeFile(QStringLiteral("GROW.BIN"), now);
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
+    QVERIFY(rig.sim().waitForCount(now.size(), kLongWait));
+    QTest::qWait(100);
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->bytes, now.size());
+    QCOMPARE(summary->sha256Hex, sha256Hex(now));
+}
+
+void TransferTest::secondClickKeepsTheOpenWindow()
+{
+    Rig rig;
+    QVERIFY(rig.ready());
+    const QByteArray first = randomBytes(500);
+    rig.writeFile(QStringLiteral("ONE.BIN"), first);
+    const QString second = rig.writeFile(QStringLiteral("TWO.BIN"), randomBytes(700));
+    QPointer<Form2> window = rig.open(QStringLiteral("ONE.BIN"));
+    QVERIFY(window);
+    QCOMPARE(rig.open(QStringLiteral("TWO.BIN")), window.data());
+    QCOMPARE(rig.form1().Fname(), second);
+    QCOMPARE(window->windowTitle(), QStringLiteral("ONE.BINの送信"));
+    QCOMPARE(window->FileSize(), 500);
+    // The window sends the file it shows.
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
+    QVERIFY(rig.sim().waitForCount(first.size(), kLongWait));
+    QTest::qWait(100);
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->sha256Hex, sha256Hex(first));
+}
+
+void TransferTest::fullPathHasOneSeparator_data()
+{
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QChar>("separator");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("directory") << "C:\\DATA" << "A.BAS" << QChar(u'\\') << "C:\\DATA\\A.BAS";
+    QTest::newRow("drive root") << "C:\\" << "A.BAS" << QChar(u'\\') << "C:\\A.BAS";
+    QTest::newRow("linux directory") << "/home/pb" << "A.BAS" << QChar(u'/') << "/home/pb/A.BAS";
+    QTest::newRow("linux root") << "/" << "A.BAS" << QChar(u'/') << "/A.BAS";
+    QTest::newRow("only the last character counts") << "/a//b" << "x" << QChar(u'/') << "/a//b/x";
+}
+
+void TransferTest::fullPathHasOneSeparator()
+{
+    QFETCH(QString, directory);
+    QFETCH(QString, name);
+    QFETCH(QChar, separator);
+    QFETCH(QString, expected);
+    QCOMPARE(kibro::joinPath(directory, name, separator), expected);
+}
+
+void TransferTest::unlistableDirectoryLeavesTheLists()
+{
+    Rig rig;
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("KEEP.BAS"), "10 END\r\n");
+    auto& form1 = rig.form1();
+    QVERIFY(form1.Dir1()->setPath(rig.folder()));
+    const int files = form1.File1()->count();
+    QVERIFY(!form1.Dir1()->setPath(rig.folder() + QStringLiteral("/missing")));
+    QVERIFY(!form1.Dir1()->setPath(rig.folder() + QStringLiteral("/KEEP.BAS")));
+    QCOMPARE(form1.Dir1()->path(), rig.folder());
+    QCOMPARE(form1.File1()->count(), files);
+    QCOMPARE(form1.File1()->path(), rig.folder());
+}
+
+QTEST_MAIN(TransferTest)
+#include "tst_transfer.moc"
