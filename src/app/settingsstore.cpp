@@ -2,10 +2,28 @@
 
 #include "errors.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace kibro {
+
+namespace {
+
+bool isOnDisk(const QString& fileName, const QString& path, const QString& text)
+{
+    // QSettings caches a file by its name and would answer from memory; a copy is read afresh.
+    const QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("check.conf"));
+    if (!dir.isValid() || !QFile::copy(fileName, copy))
+        return false;
+    const QSettings check(copy, QSettings::IniFormat);
+    const QVariant value = check.value(path);
+    return value.typeId() == QMetaType::QString && value.toString() == text;
+}
+
+} // namespace
 
 QString SettingsStore::read(QStringView section, const QString& key,
                             const QString& defaultText) const
@@ -22,12 +40,18 @@ QString SettingsStore::read(QStringView section, const QString& key,
 
 void SettingsStore::write(QStringView section, const QString& key, const QString& text)
 {
+    const QString path = section.toString() + u'/' + key;
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, kApplication.toString());
-    store.setValue(section.toString() + u'/' + key, text);
+    store.setValue(path, text);
     store.sync();
-    if (store.status() != QSettings::NoError)
-        throw KibroError(ErrorNumber::StoreFailed,
-                         QStringLiteral("Cannot write %1 to %2").arg(key, store.fileName()));
+    const QSettings::Status status = store.status();
+    // A hand-edited line QSettings cannot parse leaves a format error that hides whether
+    // this write reached the disk, so the disk is asked.
+    if (status == QSettings::NoError ||
+        (status == QSettings::FormatError && isOnDisk(store.fileName(), path, text)))
+        return;
+    throw KibroError(ErrorNumber::StoreFailed,
+                     QStringLiteral("Cannot write %1 to %2").arg(key, store.fileName()));
 }
 
 } // namespace kibro

@@ -27,7 +27,8 @@ constexpr auto kWait = 10s;
 void mapPortsAway(TestStore& store)
 {
     for (int port = 0; port <= 3; ++port)
-        store.mapPort(port, QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
+        store.mapPort(port,
+                      QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
 }
 
 [[nodiscard]] int toPixelsX(const QWidget& widget, double twips)
@@ -63,7 +64,8 @@ struct Run
     // Puts the simulator behind COM<port>.
     [[nodiscard]] bool connectPort(int port, const QStringList& simArgs = {})
     {
-        const QString link = QDir(store.directory()).filePath(QStringLiteral("pocket-%1").arg(port));
+        const QString link =
+            QDir(store.directory()).filePath(QStringLiteral("pocket-%1").arg(port));
         if (!sim.start(link, simArgs))
             return false;
         store.mapPort(port, link);
@@ -108,6 +110,7 @@ private slots:
     void exitWithUnwritableStoreStillEnds_data();
     void exitWithUnwritableStoreStillEnds();
     void exitAfterFailedOpen();
+    void exitWithHandEditedStoreStoresBoth();
 };
 
 void TestForm1::firstRunOpensDefaultPort()
@@ -191,15 +194,23 @@ void TestForm1::storedPosition_data()
     QTest::addColumn<double>("leftTwips");
     QTest::addColumn<double>("topTwips");
 
-    QTest::newRow("stored") << "2500" << "3000" << 2500.0 << 3000.0;
-    QTest::newRow("fraction") << "1234.5" << "0" << 1234.5 << 0.0;
-    QTest::newRow("off screen") << "-30000" << "900000" << -30000.0 << 900000.0;
+    QTest::newRow("stored") << "2500"
+                            << "3000" << 2500.0 << 3000.0;
+    QTest::newRow("fraction") << "1234.5"
+                              << "0" << 1234.5 << 0.0;
+    QTest::newRow("off screen") << "-30000"
+                                << "900000" << -30000.0 << 900000.0;
     QTest::newRow("only left") << "2000" << kAbsent << 2000.0 << 1000.0;
-    QTest::newRow("left not a number") << "abc" << "2000" << 1000.0 << 2000.0;
-    QTest::newRow("top not a number") << "2000" << "12px" << 2000.0 << 1000.0;
-    QTest::newRow("both empty") << "" << "" << 1000.0 << 1000.0;
-    QTest::newRow("beyond single") << "1e39" << "-1e39" << 1000.0 << 1000.0;
-    QTest::newRow("not finite") << "nan" << "inf" << 1000.0 << 1000.0;
+    QTest::newRow("left not a number") << "abc"
+                                       << "2000" << 1000.0 << 2000.0;
+    QTest::newRow("top not a number") << "2000"
+                                      << "12px" << 2000.0 << 1000.0;
+    QTest::newRow("both empty") << ""
+                                << "" << 1000.0 << 1000.0;
+    QTest::newRow("beyond single") << "1e39"
+                                   << "-1e39" << 1000.0 << 1000.0;
+    QTest::newRow("not finite") << "nan"
+                                << "inf" << 1000.0 << 1000.0;
 }
 
 // A position is applied as stored, and one that is not a number falls back to 1000 while
@@ -246,12 +257,16 @@ void TestForm1::openFailureReported_data()
         << "abc" << kAbsent << 1 << -1 << "COM1が開けません。";
     QTest::newRow("empty") << "" << kAbsent << 1 << 1 << "COM1が開けません。";
     QTest::newRow("too large") << "99999" << kAbsent << 1 << 1 << "COM1が開けません。";
-    QTest::newRow("rounds past the limit") << "32767.5" << kAbsent << 1 << 1 << "COM1が開けません。";
+    QTest::newRow("rounds past the limit")
+        << "32767.5" << kAbsent << 1 << 1 << "COM1が開けません。";
     QTest::newRow("negative") << "-1" << kAbsent << 1 << 1 << "COM-1が開けません。";
     QTest::newRow("number with no device") << "5" << kAbsent << 1 << 1 << "COM5が開けません。";
-    QTest::newRow("settings garbage") << "1" << "fast" << 1 << 1 << "COM1が開けません。";
-    QTest::newRow("rate zero") << "1" << "0,N,8,1" << 1 << 1 << "COM1が開けません。";
-    QTest::newRow("settings empty") << "1" << "" << 1 << 1 << "COM1が開けません。";
+    QTest::newRow("settings garbage") << "1"
+                                      << "fast" << 1 << 1 << "COM1が開けません。";
+    QTest::newRow("rate zero") << "1"
+                               << "0,N,8,1" << 1 << 1 << "COM1が開けません。";
+    QTest::newRow("settings empty") << "1"
+                                    << "" << 1 << 1 << "COM1が開けません。";
 }
 
 void TestForm1::openFailureReported()
@@ -414,6 +429,41 @@ void TestForm1::exitAfterFailedOpen()
     // The settings window goes with the program, not through its own closing.
     QTRY_VERIFY_WITH_TIMEOUT(run.form->settingsWindow() == nullptr, 5000);
     QVERIFY(!run.form->MSComm1().PortOpen());
+}
+
+// A line QSettings cannot parse makes it report every write as badly formed; the position
+// is stored all the same, both halves of it.
+void TestForm1::exitWithHandEditedStoreStoresBoth()
+{
+    TestStore store;
+    mapPortsAway(store);
+    Run run(store);
+    QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
+    {
+        QFile file(store.fileName());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("\n[Notes]\nwritten by hand\n");
+    }
+    run.load();
+    QVERIFY(run.form->MSComm1().PortOpen());
+    const QPoint moved(90, 210);
+    run.form->move(moved);
+
+    run.form->mnuExit_Click();
+
+    QCOMPARE(run.endCount, 1);
+    QMap<QByteArray, QByteArray> stored;
+    for (const QByteArray& line : fileBytes(store.fileName()).split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals > 0)
+            stored.insert(line.left(equals), line.mid(equals + 1));
+    }
+    QVERIFY(stored.contains("Left"));
+    QVERIFY(stored.contains("Top"));
+    QCOMPARE(kibro::toSingle(QString::fromLatin1(stored["Left"])),
+             static_cast<float>(moved.x() * 1440.0 / run.form->logicalDpiX()));
+    QCOMPARE(kibro::toSingle(QString::fromLatin1(stored["Top"])),
+             static_cast<float>(moved.y() * 1440.0 / run.form->logicalDpiY()));
 }
 
 QTEST_MAIN(TestForm1)

@@ -30,7 +30,8 @@ struct Line
     Line()
     {
         for (int port = 0; port <= 3; ++port)
-            store.mapPort(port, QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
+            store.mapPort(
+                port, QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
     }
 
     [[nodiscard]] bool start(const QStringList& simArgs = {})

@@ -77,7 +77,8 @@ void TestProgram::startsWithStoredConfiguration()
     if (deviceWorks) {
         // The line carries the stored rate, set by the program when it opened COM2. The
         // program holds the device exclusively; only root gets past that to look.
-        const int fd = ::open(QFile::encodeName(link).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const int fd =
+            ::open(QFile::encodeName(link).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) {
             QCOMPARE(errno, EBUSY);
         } else {

@@ -14,8 +14,7 @@ using kibro::KibroError;
 namespace {
 
 // The error number a conversion throws, or None when it succeeds.
-template <typename Conversion>
-ErrorNumber failureOf(Conversion&& conversion)
+template <typename Conversion> ErrorNumber failureOf(Conversion&& conversion)
 {
     try {
         conversion();

@@ -57,12 +57,18 @@ void TestPortMap::storeMappingWins_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("device");
 
-    QTest::newRow("over a built-in") << 1 << "/tmp/kibro-pty" << "/tmp/kibro-pty";
-    QTest::newRow("over the console") << 0 << "/tmp/kibro-pty0" << "/tmp/kibro-pty0";
-    QTest::newRow("number without a built-in") << 7 << "/tmp/seven" << "/tmp/seven";
-    QTest::newRow("negative number") << -1 << "/tmp/minus" << "/tmp/minus";
-    QTest::newRow("blanks trimmed") << 2 << "  /tmp/spaced  " << "/tmp/spaced";
-    QTest::newRow("comma in path") << 3 << "/tmp/a,b" << "/tmp/a,b";
+    QTest::newRow("over a built-in") << 1 << "/tmp/kibro-pty"
+                                     << "/tmp/kibro-pty";
+    QTest::newRow("over the console") << 0 << "/tmp/kibro-pty0"
+                                      << "/tmp/kibro-pty0";
+    QTest::newRow("number without a built-in") << 7 << "/tmp/seven"
+                                               << "/tmp/seven";
+    QTest::newRow("negative number") << -1 << "/tmp/minus"
+                                     << "/tmp/minus";
+    QTest::newRow("blanks trimmed") << 2 << "  /tmp/spaced  "
+                                    << "/tmp/spaced";
+    QTest::newRow("comma in path") << 3 << "/tmp/a,b"
+                                   << "/tmp/a,b";
 }
 
 void TestPortMap::storeMappingWins()

@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTest>
+
+#include <functional>
 
 using kibro::KibroError;
 using kibro::SettingsStore;
@@ -15,38 +18,16 @@ class TestSettingsStore : public QObject
     Q_OBJECT
 
 private slots:
-    void absentKeyReadsDefault_data();
-    void absentKeyReadsDefault();
     void readingWritesNothing();
     void writtenTextReadsBackUnchanged_data();
     void writtenTextReadsBackUnchanged();
-    void writeReplaces();
     void valuesLiveInTheProgramsFile();
     void handEditedSettingsReadAsOneText();
-    void sectionsAreSeparate();
     void unwritableStoreThrows_data();
     void unwritableStoreThrows();
+    void handEditedLineDoesNotHideTheOutcome_data();
+    void handEditedLineDoesNotHideTheOutcome();
 };
-
-void TestSettingsStore::absentKeyReadsDefault_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("defaultText");
-
-    QTest::newRow("Left") << "Left" << "1000";
-    QTest::newRow("Top") << "Top" << "1000";
-    QTest::newRow("Port") << "Port" << "1";
-    QTest::newRow("Settings") << "Settings" << "9600,N,8,1";
-}
-
-void TestSettingsStore::absentKeyReadsDefault()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, defaultText);
-
-    TestStore testStore;
-    QCOMPARE(SettingsStore().read(SettingsStore::kStartup, key, defaultText), defaultText);
-}
 
 void TestSettingsStore::readingWritesNothing()
 {
@@ -62,17 +43,28 @@ void TestSettingsStore::writtenTextReadsBackUnchanged_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("position") << "Left" << "1005";
-    QTest::newRow("fraction") << "Top" << "-1234.5";
-    QTest::newRow("port") << "Port" << "3";
-    QTest::newRow("settings with commas") << "Settings" << "38400,N,8,1";
-    QTest::newRow("rate zero") << "Settings" << "0,N,8,1";
-    QTest::newRow("empty") << "Port" << "";
-    QTest::newRow("blanks kept") << "Port" << "  2 ";
-    QTest::newRow("ini syntax") << "Settings" << "a=b;c\\d\"e[f]#g";
-    QTest::newRow("japanese") << "Settings" << "通信設定";
-    QTest::newRow("at sign") << "Settings" << "@Invalid()";
-    QTest::newRow("line break") << "Settings" << "one\ntwo";
+    QTest::newRow("position") << "Left"
+                              << "1005";
+    QTest::newRow("fraction") << "Top"
+                              << "-1234.5";
+    QTest::newRow("port") << "Port"
+                          << "3";
+    QTest::newRow("settings with commas") << "Settings"
+                                          << "38400,N,8,1";
+    QTest::newRow("rate zero") << "Settings"
+                               << "0,N,8,1";
+    QTest::newRow("empty") << "Port"
+                           << "";
+    QTest::newRow("blanks kept") << "Port"
+                                 << "  2 ";
+    QTest::newRow("ini syntax") << "Settings"
+                                << "a=b;c\\d\"e[f]#g";
+    QTest::newRow("japanese") << "Settings"
+                              << "通信設定";
+    QTest::newRow("at sign") << "Settings"
+                             << "@Invalid()";
+    QTest::newRow("line break") << "Settings"
+                                << "one\ntwo";
 }
 
 void TestSettingsStore::writtenTextReadsBackUnchanged()
@@ -84,16 +76,6 @@ void TestSettingsStore::writtenTextReadsBackUnchanged()
     SettingsStore().write(SettingsStore::kStartup, key, text);
     // A fresh store object, as the next run would make.
     QCOMPARE(SettingsStore().read(SettingsStore::kStartup, key, QStringLiteral("default")), text);
-}
-
-void TestSettingsStore::writeReplaces()
-{
-    TestStore testStore;
-    SettingsStore store;
-    store.write(SettingsStore::kStartup, QStringLiteral("Port"), QStringLiteral("0"));
-    store.write(SettingsStore::kStartup, QStringLiteral("Port"), QStringLiteral("2"));
-    QCOMPARE(store.read(SettingsStore::kStartup, QStringLiteral("Port"), QStringLiteral("1")),
-             QStringLiteral("2"));
 }
 
 void TestSettingsStore::valuesLiveInTheProgramsFile()
@@ -119,17 +101,6 @@ void TestSettingsStore::handEditedSettingsReadAsOneText()
     QCOMPARE(store.read(SettingsStore::kStartup, QStringLiteral("Settings"), {}),
              QStringLiteral("19200,N,8,1"));
     QCOMPARE(store.read(SettingsStore::kStartup, QStringLiteral("Port"), {}), QStringLiteral("2"));
-}
-
-void TestSettingsStore::sectionsAreSeparate()
-{
-    TestStore testStore;
-    testStore.mapPort(1, QStringLiteral("/tmp/pty"));
-    SettingsStore store;
-    store.write(SettingsStore::kStartup, QStringLiteral("COM1"), QStringLiteral("startup"));
-    QCOMPARE(store.read(u"Ports", QStringLiteral("COM1"), {}), QStringLiteral("/tmp/pty"));
-    QCOMPARE(store.read(SettingsStore::kStartup, QStringLiteral("COM1"), {}),
-             QStringLiteral("startup"));
 }
 
 void TestSettingsStore::unwritableStoreThrows_data()
@@ -163,6 +134,72 @@ void TestSettingsStore::unwritableStoreThrows()
         code = e.code();
     }
     QCOMPARE(code, static_cast<int>(kibro::ErrorNumber::StoreFailed));
+}
+
+void TestSettingsStore::handEditedLineDoesNotHideTheOutcome_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("writable");
+
+    const QByteArray noEquals = "[Startup]\nLeft=5\nTop\n";
+    const QByteArray openSection = "[Startup\nLeft=5\n";
+    QTest::newRow("line without equals sign") << noEquals << true;
+    QTest::newRow("section not closed") << openSection << true;
+    QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x01garbage", 12) << true;
+    QTest::newRow("line without equals sign, file immutable") << noEquals << false;
+    QTest::newRow("section not closed, file immutable") << openSection << false;
+}
+
+// QSettings reports such a file as badly formed whether or not the write went through: a
+// write that landed must not be called a failure, nor a failed one a success.
+void TestSettingsStore::handEditedLineDoesNotHideTheOutcome()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, writable);
+
+    TestStore testStore;
+    QFile file(testStore.fileName());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+
+    // Root writes through permissions; only an immutable file stops it.
+    const auto chattr = [&](const char* flag) {
+        return QProcess::execute(QStringLiteral("chattr"),
+                                 {QString::fromLatin1(flag), testStore.fileName()});
+    };
+    struct Unlock
+    {
+        std::function<void()> undo;
+        ~Unlock()
+        {
+            if (undo)
+                undo();
+        }
+    } unlock;
+    if (!writable) {
+        if (chattr("+i") != 0)
+            QSKIP("chattr +i is not available here");
+        unlock.undo = [&] { chattr("-i"); };
+    }
+
+    int code = 0;
+    try {
+        SettingsStore().write(SettingsStore::kStartup, QStringLiteral("Top"), QStringLiteral("77"));
+    } catch (const KibroError& e) {
+        code = e.code();
+    }
+
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray onDisk = file.readAll();
+    file.close();
+    if (writable) {
+        QCOMPARE(code, 0);
+        QVERIFY2(onDisk.contains("Top=77"), onDisk.constData());
+    } else {
+        QCOMPARE(code, static_cast<int>(kibro::ErrorNumber::StoreFailed));
+        QCOMPARE(onDisk, content);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
