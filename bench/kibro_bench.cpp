@@ -1,0 +1,351 @@
+// Measures pacing against the simulated pocket computer draining at each line rate: the rate
+// it sees, the program's CPU share, the engine's ceiling, cancel latency and the pause after a
+// received byte; with `cat` to the device as the reference. Prints a table and writes JSON.
+#include "chooser.h"
+#include "form1.h"
+#include "form2.h"
+#include "messagebox.h"
+#include "pocketsim.h"
+#include "teststore.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QProcess>
+#include <QProgressBar>
+#include <QThread>
+#include <QDeadlineTimer>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kPoll = 20ms;
+
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs the event loop until the condition holds, checking it every few milliseconds.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    if (condition())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || std::chrono::milliseconds(clock.elapsed()) > timeout)
+            loop.quit();
+    });
+    poll.start(kPoll);
+    loop.exec();
+    return condition();
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+struct RunResult
+{
+    qint64 bytes = 0;
+    double simSeconds = 0;   // first to last byte, as the pocket computer saw it
+    double wallSeconds = 0;  // START to the last byte received
+    double cpuSeconds = 0;   // the sender's user plus system time over that
+    [[nodiscard]] double seenRate() const { return simSeconds > 0 ? (bytes - 1) / simSeconds : 0; }
+};
+
+// The real main window, a file folder, and COM1 on a simulated pocket computer.
+class Session
+{
+public:
+    Session(int baud, const QStringList& simArgs)
+    {
+        m_ok = m_sim.start(m_store.directory() + QStringLiteral("/COM1"), simArgs);
+        m_store.mapPort(1, m_sim.linkPath());
+        m_store.set(QStringLiteral("Startup/Settings"), QStringLiteral("%1,N,8,1").arg(baud));
+        m_form1 = std::make_unique<kibro::Form1>();
+        m_form1->setEndProgram([] {});
+        m_form1->Form_load();
+        m_form1->show();
+        m_ok = m_ok && m_form1->MSComm1().PortOpen();
+    }
+
+    [[nodiscard]] bool ok() const { return m_ok; }
+    [[nodiscard]] PocketSim& sim() { return m_sim; }
+    [[nodiscard]] kibro::MSComm& comm() { return m_form1->MSComm1(); }
+
+    QPointer<kibro::Form2> open(const QByteArray& bytes)
+    {
+        const QString path = m_files.path() + QStringLiteral("/BENCH.BIN");
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        file.close();
+        m_form1->Dir1()->setPath(m_files.path());
+        m_form1->File1()->setPath(m_files.path());
+        if (!m_form1->File1()->selectFile(QStringLiteral("BENCH.BIN")))
+            return {};
+        return m_form1->sendWindow();
+    }
+
+    static void press(kibro::Form2* window, const char* button)
+    {
+        window->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    }
+
+    // Sends the file and measures until the pocket computer has all of it.
+    std::optional<RunResult> send(const QByteArray& bytes, std::chrono::milliseconds timeout)
+    {
+        QPointer<kibro::Form2> window = open(bytes);
+        if (!window)
+            return std::nullopt;
+        QElapsedTimer wall;
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        wall.start();
+        press(window, "Command2");
+        if (!waitUntil([&] { return m_sim.receivedCount() >= bytes.size(); }, timeout))
+            return std::nullopt;
+        RunResult result;
+        result.wallSeconds = wall.nsecsElapsed() / 1e9;
+        result.cpuSeconds = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        waitUntil([&] { return window.isNull(); }, 5s);
+        const auto summary = m_sim.stop();
+        if (!summary || summary->sha256Hex != sha256Hex(bytes))
+            return std::nullopt;
+        result.bytes = summary->bytes;
+        result.simSeconds = summary->seconds;
+        return result;
+    }
+
+private:
+    TestStore m_store;
+    QTemporaryDir m_files;
+    PocketSim m_sim;
+    std::unique_ptr<kibro::Form1> m_form1;
+    bool m_ok = false;
+};
+
+// `cat FILE > device`: the line limit with no pacing at all.
+std::optional<RunResult> catReference(const QByteArray& bytes, int bytesPerSecond)
+{
+    QTemporaryDir dir;
+    PocketSim sim;
+    if (!sim.start(dir.path() + QStringLiteral("/COM1"), {QStringLiteral("--rate"), QString::number(bytesPerSecond)}))
+        return std::nullopt;
+    const QString path = dir.path() + QStringLiteral("/BENCH.BIN");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return std::nullopt;
+    file.close();
+
+    QProcess cat;
+    QElapsedTimer wall;
+    wall.start();
+    // bash's `times` reports the children's user and system time: cat's alone.
+    cat.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("cat \"$1\" > \"$2\"; times"),
+                                       QStringLiteral("_"), path, sim.linkPath()});
+    if (!waitUntil([&] { return sim.receivedCount() >= bytes.size(); }, 600s))
+        return std::nullopt;
+    RunResult result;
+    result.wallSeconds = wall.nsecsElapsed() / 1e9;
+    cat.waitForFinished(10000);
+    const QStringList lines = QString::fromLocal8Bit(cat.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    const auto parse = [](const QString& field) {
+        // "0m0.004s"
+        const qsizetype m = field.indexOf(u'm');
+        return field.left(m).toDouble() * 60 + field.mid(m + 1).chopped(1).toDouble();
+    };
+    if (lines.size() >= 2) {
+        const QStringList children = lines[1].split(u' ', Qt::SkipEmptyParts);
+        if (children.size() == 2)
+            result.cpuSeconds = parse(children[0]) + parse(children[1]);
+    }
+    const auto summary = sim.stop();
+    if (!summary || summary->sha256Hex != sha256Hex(bytes))
+        return std::nullopt;
+    result.bytes = summary->bytes;
+    result.simSeconds = summary->seconds;
+    return result;
+}
+
+std::optional<double> engineCeiling(qsizetype size)
+{
+    Session session(38400, {});
+    if (!session.ok())
+        return std::nullopt;
+    const auto result = session.send(randomBytes(size), 120s);
+    if (!result || result->simSeconds <= 0)
+        return std::nullopt;
+    std::printf("(ceiling run: %.2f s wall, %.2f s cpu of the sender)\n", result->wallSeconds, result->cpuSeconds);
+    return result->seenRate();
+}
+
+std::optional<double> cancelLatencyMs()
+{
+    Session session(1200, {QStringLiteral("--rate"), QStringLiteral("120")});
+    if (!session.ok())
+        return std::nullopt;
+    QPointer<kibro::Form2> window = session.open(randomBytes(64 * 1024));
+    if (!window)
+        return std::nullopt;
+    QElapsedTimer clock;
+    std::optional<double> latency;
+    kibro::setMessageHook([&](const QString&, const QString&) {
+        if (!latency)
+            latency = clock.nsecsElapsed() / 1e6;
+    });
+    Session::press(window, "Command2");
+    // Long enough for the line's buffer to fill, so the engine is waiting on the line.
+    waitUntil([] { return false; }, 1500ms);
+    clock.start();
+    Session::press(window, "Command1");
+    waitUntil([&] { return latency.has_value() && window.isNull(); }, 10s);
+    kibro::setMessageHook({});
+    return latency;
+}
+
+std::optional<double> meanPauseMs()
+{
+    constexpr int kAnswerAfter = 20;
+    Session session(9600, {QStringLiteral("--answer-after"), QString::number(kAnswerAfter),
+                           QStringLiteral("--answer"), QStringLiteral("41")});
+    if (!session.ok())
+        return std::nullopt;
+    const QByteArray bytes = randomBytes(kAnswerAfter + 40);
+    QPointer<kibro::Form2> window = session.open(bytes);
+    if (!window)
+        return std::nullopt;
+    // Hold the sender after byte 20 until the answer is in, so the pauses start at byte 21.
+    kibro::MSComm& comm = session.comm();
+    QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
+                     &QProgressBar::valueChanged, [&comm](int value) {
+                         QDeadlineTimer deadline(5s);
+                         while (value == kAnswerAfter && comm.InBufferCount() == 0 && !deadline.hasExpired())
+                             QThread::usleep(200);
+                     });
+    Session::press(window, "Command2");
+    if (!waitUntil([&] { return session.sim().receivedCount() >= bytes.size(); }, 60s))
+        return std::nullopt;
+    const QList<qint64> times = session.sim().timesMicros();
+    if (times.size() != bytes.size())
+        return std::nullopt;
+    const double total = static_cast<double>(times.last() - times[kAnswerAfter - 1]);
+    return total / static_cast<double>(times.size() - kAnswerAfter) / 1000.0;
+}
+
+QString ratio(double value)
+{
+    return QString::number(value, 'f', 3);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    kibro::setMessageHook([](const QString&, const QString&) {});
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Write the numbers to <file>."), QStringLiteral("file"));
+    QCommandLineOption quickOption(QStringLiteral("quick"), QStringLiteral("Small files: a smoke run, not a measurement."));
+    parser.addOptions({jsonOption, quickOption});
+    parser.process(app);
+    const bool quick = parser.isSet(quickOption);
+
+    const QList<int> bauds{1200, 2400, 4800, 9600, 19200, 38400};
+    QJsonArray rows;
+    std::printf("%-7s %7s %8s | %-27s | %-27s\n", "baud", "B/s", "bytes", "kibro: rate ratio  cpu share",
+                "cat:   rate ratio  cpu share");
+    bool complete = true;
+    for (int baud : bauds) {
+        const int line = baud / 10;
+        const qsizetype size = quick ? 512 : baud <= 9600 ? 4 * 1024 : baud == 19200 ? 32 * 1024 : 64 * 1024;
+        const QByteArray bytes = randomBytes(size);
+        std::optional<RunResult> ours;
+        {
+            Session session(baud, {QStringLiteral("--rate"), QString::number(line)});
+            if (session.ok())
+                ours = session.send(bytes, 600s);
+        }
+        const auto reference = catReference(bytes, line);
+        QJsonObject row{{QStringLiteral("baud"), baud}, {QStringLiteral("line_bytes_per_second"), line},
+                        {QStringLiteral("bytes"), size}};
+        const auto describe = [&](const std::optional<RunResult>& run, const QString& key) {
+            if (!run) {
+                complete = false;
+                return QStringLiteral("failed");
+            }
+            const double seen = run->seenRate() / line;
+            const double cpu = run->cpuSeconds / run->wallSeconds;
+            row.insert(key, QJsonObject{{QStringLiteral("rate_ratio"), seen},
+                                        {QStringLiteral("cpu_share"), cpu},
+                                        {QStringLiteral("wall_seconds"), run->wallSeconds},
+                                        {QStringLiteral("cpu_seconds"), run->cpuSeconds}});
+            return QStringLiteral("%1  %2").arg(ratio(seen), 17).arg(ratio(cpu), 9);
+        };
+        const QString oursText = describe(ours, QStringLiteral("kibro"));
+        const QString catText = describe(reference, QStringLiteral("cat"));
+        std::printf("%-7d %7d %8lld | %-27s | %-27s\n", baud, line, static_cast<long long>(size),
+                    qPrintable(oursText), qPrintable(catText));
+        std::fflush(stdout);
+        rows.append(row);
+    }
+
+    const auto ceiling = engineCeiling(quick ? 128 * 1024 : 256 * 1024);
+    const auto cancel = cancelLatencyMs();
+    const auto pause = meanPauseMs();
+    const auto show = [](const std::optional<double>& value, int decimals) {
+        return value ? QString::number(*value, 'f', decimals) : QStringLiteral("failed");
+    };
+    std::printf("\nengine ceiling (peer never holds back): %s bytes/s (%s x 3840)\n", qPrintable(show(ceiling, 0)),
+                qPrintable(ceiling ? ratio(*ceiling / 3840.0) : QStringLiteral("-")));
+    std::printf("cancel latency at 1200 bit/s:          %s ms\n", qPrintable(show(cancel, 1)));
+    std::printf("mean pause after a received byte:      %s ms\n", qPrintable(show(pause, 1)));
+    complete = complete && ceiling && cancel && pause;
+
+    QJsonObject document{{QStringLiteral("rates"), rows}};
+    if (ceiling)
+        document.insert(QStringLiteral("engine_ceiling_bytes_per_second"), *ceiling);
+    if (cancel)
+        document.insert(QStringLiteral("cancel_latency_ms"), *cancel);
+    if (pause)
+        document.insert(QStringLiteral("mean_pause_ms"), *pause);
+    if (parser.isSet(jsonOption)) {
+        QFile json(parser.value(jsonOption));
+        if (json.open(QIODevice::WriteOnly))
+            json.write(QJsonDocument(document).toJson());
+    }
+    return complete ? 0 : 1;
+}
