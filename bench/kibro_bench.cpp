@@ -280,18 +280,32 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Write the numbers to <file>."), QStringLiteral("file"));
     QCommandLineOption quickOption(QStringLiteral("quick"), QStringLiteral("Small files: a smoke run, not a measurement."));
-    parser.addOptions({jsonOption, quickOption});
+    QCommandLineOption ratesOption(QStringLiteral("rates"), QStringLiteral("Only these baud rates, comma-separated."),
+                                   QStringLiteral("list"));
+    QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("The same file size in bytes at every rate."),
+                                  QStringLiteral("bytes"));
+    parser.addOptions({jsonOption, quickOption, ratesOption, sizeOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
 
-    const QList<int> bauds{1200, 2400, 4800, 9600, 19200, 38400};
+    QList<int> bauds{1200, 2400, 4800, 9600, 19200, 38400};
+    if (parser.isSet(ratesOption)) {
+        bauds.clear();
+        for (const QString& rate : parser.value(ratesOption).split(u','))
+            bauds.append(rate.toInt());
+    }
+    const qsizetype fixedSize = parser.value(sizeOption).toLongLong();
     QJsonArray rows;
     std::printf("%-7s %7s %8s | %-27s | %-27s\n", "baud", "B/s", "bytes", "kibro: rate ratio  cpu share",
                 "cat:   rate ratio  cpu share");
     bool complete = true;
     for (int baud : bauds) {
         const int line = baud / 10;
-        const qsizetype size = quick ? 512 : baud <= 9600 ? 4 * 1024 : baud == 19200 ? 32 * 1024 : 64 * 1024;
+        const qsizetype size = fixedSize > 0 ? fixedSize
+                               : quick       ? 512
+                               : baud <= 9600 ? 4 * 1024
+                               : baud == 19200 ? 32 * 1024
+                                               : 64 * 1024;
         const QByteArray bytes = randomBytes(size);
         std::optional<RunResult> ours;
         {

@@ -7,7 +7,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kibro"));
+    // Every window carries the icon; the desktop entry's name lets a Wayland shell match it.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.xpm")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kibro"));
 
     kibro::Form1 form1;
     // The main window shows only once its load, with any message and the settings window

@@ -31,12 +31,27 @@ QRect twipsRect(const QWidget* widget, int left, int top, int width, int height)
     const int x = twipsToPixelsX(widget, left);
     const int y = twipsToPixelsY(widget, top);
     // Edges are converted, not sizes, so neighbours never overlap through rounding.
-    return {x, y, twipsToPixelsX(widget, left + width) - x, twipsToPixelsY(widget, top + height) - y};
+    return {x, y, twipsToPixelsX(widget, left + width) - x,
+            twipsToPixelsY(widget, top + height) - y};
 }
 
 QSize twipsSize(const QWidget* widget, int width, int height)
 {
     return {twipsToPixelsX(widget, width), twipsToPixelsY(widget, height)};
+}
+
+QFont gothicFont(int pointSize)
+{
+    QFont font;
+    // fontconfig seldom knows the Windows name; the Gothics Debian and others ship follow.
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                      QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
+                      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("VL Gothic"),
+                      QStringLiteral("TakaoGothic")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSize(pointSize);
+    font.setWeight(QFont::Normal);
+    return font;
 }
 
 } // namespace kibro

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
 #include <QSize>
 
@@ -17,5 +18,9 @@ constexpr int kTwipsPerInch = 1440;
 [[nodiscard]] double pixelsToTwipsY(const QWidget* widget, int pixels);
 [[nodiscard]] QRect twipsRect(const QWidget* widget, int left, int top, int width, int height);
 [[nodiscard]] QSize twipsSize(const QWidget* widget, int width, int height);
+
+// The design's fixed-pitch "ＭＳ ゴシック" at a point size, or the installed Japanese Gothic
+// that stands in for it. Points go through the same logical DPI as the twips.
+[[nodiscard]] QFont gothicFont(int pointSize);
 
 } // namespace kibro

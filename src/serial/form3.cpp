@@ -7,12 +7,20 @@
 #include "settingsstore.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QFont>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleFactory>
+#include <QStyleOptionGroupBox>
+#include <qdrawutil.h>
+
+#include <algorithm>
 
 namespace kibro {
 
@@ -23,17 +31,64 @@ const QString kDefaultPort = QStringLiteral("1");
 const QString kDefaultSettings = QStringLiteral("9600,N,8,1");
 const QString kLineFormat = QStringLiteral(",N,8,1");
 
-// The option buttons are laid out for a fixed-pitch Japanese font; the fallbacks keep the
-// columns on systems without the original one.
-QFont optionFont()
+// The frames and options as their twips were designed: a frame's caption sits on its top
+// line, which would otherwise run below the caption through the first option, and an
+// option's circle fits the 180 twips of its height instead of being cut.
+class DesignStyle : public QProxyStyle
 {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                      QStringLiteral("IPAGothic"), QStringLiteral("monospace")});
-    font.setStyleHint(QFont::TypeWriter);
-    font.setPointSize(9);
-    font.setWeight(QFont::Normal);
-    return font;
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        const auto* frame = qobject_cast<const QGroupBox*>(widget);
+        if (element != PE_FrameGroupBox || !frame || frame->title().isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        // An etched line through the middle of the caption, open where the caption is.
+        QStyleOptionGroupBox caption;
+        caption.QStyleOption::operator=(*option);
+        caption.rect = frame->rect();
+        caption.text = frame->title();
+        caption.textAlignment = frame->alignment();
+        caption.subControls = SC_GroupBoxFrame | SC_GroupBoxLabel;
+        const QRect label = proxy()->subControlRect(CC_GroupBox, &caption, SC_GroupBoxLabel, frame);
+        const QRect box = frame->rect().adjusted(0, label.center().y(), 0, 0);
+        painter->save();
+        painter->setClipRegion(QRegion(frame->rect()) - label.adjusted(-2, 0, 2, 0));
+        qDrawShadeRect(painter, box, option->palette, true, 1, 0);
+        painter->restore();
+    }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override
+    {
+        const QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+        // The caption starts half a line in, so the line has a corner before it.
+        if (control == CC_GroupBox && part == SC_GroupBoxLabel)
+            return rect.translated(option->fontMetrics.height() / 2, 0);
+        return rect;
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override
+    {
+        const int size = QProxyStyle::pixelMetric(metric, option, widget);
+        if (widget &&
+            (metric == PM_ExclusiveIndicatorWidth || metric == PM_ExclusiveIndicatorHeight))
+            return std::min(size, widget->height());
+        return size;
+    }
+};
+
+// On the program's own style, so only these adjustments differ.
+QStyle* designStyle(QObject* owner)
+{
+    auto* style = new DesignStyle(QStyleFactory::create(QApplication::style()->name()));
+    style->setParent(owner);
+    return style;
 }
 
 QString openErrorText(qint16 port, const QString& suffix)
@@ -52,7 +107,7 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
     setWindowTitle(QStringLiteral("通信設定"));
     setFixedSize(twipsSize(this, 3012, 2532));
 
-    const QFont font = optionFont();
+    const QFont font = gothicFont(9);
 
     m_frame1 = new QGroupBox(QStringLiteral("ボーレート"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
@@ -64,6 +119,7 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
         auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_frame1);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
         option->setFont(font);
+        option->installEventFilter(this);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 1212, 180));
         m_rateOptions[i] = option;
     }
@@ -75,6 +131,7 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
         auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i), m_frame2);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 7));
         option->setFont(font);
+        option->installEventFilter(this);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 732, 180));
         m_portOptions[i] = option;
     }
@@ -99,6 +156,15 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
     chain(m_command1);
     chain(m_command2);
     m_rateOptions[0]->setFocus();
+
+    // Made after the widgets that use it, so it is deleted after them.
+    QStyle* style = designStyle(this);
+    m_frame1->setStyle(style);
+    m_frame2->setStyle(style);
+    for (QRadioButton* option : m_rateOptions)
+        option->setStyle(style);
+    for (QRadioButton* option : m_portOptions)
+        option->setStyle(style);
 
     connect(m_command1, &QPushButton::clicked, this, &Form3::Command1_Click);
     connect(m_command2, &QPushButton::clicked, this, &Form3::Command2_Click);
@@ -130,6 +196,8 @@ void Form3::Form_load()
     const int rate = rateOptionFor(m_comm.Settings());
     if (rate >= 0)
         m_rateOptions[rate]->setChecked(true);
+    // The first group has the focus, at its choice, as a Tab into it would give.
+    m_rateOptions[std::max(rate, 0)]->setFocus();
 }
 
 void Form3::Command1_Click()
@@ -212,6 +280,28 @@ void Form3::closeEvent(QCloseEvent* event)
     m_unloaded = true;
     if (!m_abandoned)
         Form_Unload();
+}
+
+bool Form3::eventFilter(QObject* watched, QEvent* event)
+{
+    // An option group is one stop for Tab, entered at its choice; the arrows move within it.
+    if (event->type() == QEvent::FocusIn) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        auto* option = qobject_cast<QRadioButton*>(watched);
+        if (option && !option->isChecked() &&
+            (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)) {
+            const auto siblings = option->parentWidget()->findChildren<QRadioButton*>(
+                QString(), Qt::FindDirectChildrenOnly);
+            for (QRadioButton* sibling : siblings) {
+                if (sibling->isChecked()) {
+                    // Handled: the option passed over must not take the group's Tab stop.
+                    sibling->setFocus(reason);
+                    return true;
+                }
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Form3::keyPressEvent(QKeyEvent* event)

@@ -8,6 +8,9 @@
 #include <limits>
 
 #if defined(Q_OS_WIN)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <sys/ioctl.h>

@@ -7,16 +7,43 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace kibro {
 
 namespace {
 
 const QString kFileErrorTitle = QStringLiteral("File Error");
+
+// The details: lines one em apart, as the design's font spaced them, so the three fit the
+// 735 twips the design gives them in whichever Gothic stands in (most space them wider).
+class DetailsLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        const QFontMetrics metrics(font());
+        const int pitch = std::min(metrics.lineSpacing(), QFontInfo(font()).pixelSize());
+        const QRect area = contentsRect();
+        int baseline = area.top() + metrics.ascent();
+        for (const QString& line : text().split(u'\n')) {
+            painter.drawText(area.left(), baseline, line);
+            baseline += pitch;
+        }
+    }
+};
 
 } // namespace
 
@@ -45,19 +72,15 @@ Form2::Form2(MSComm& comm, QString fname, QString fileName, QWidget* parent)
     m_command1 = new QPushButton(QStringLiteral("CANCEL"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setGeometry(twipsRect(this, 3360, 660, 1092, 372));
-    m_command1->setAutoDefault(false);
+    // Enter presses the button that has the focus, START only otherwise.
+    m_command1->setAutoDefault(true);
 
-    m_label1 = new QLabel(QStringLiteral("Label1"), this);
+    m_label1 = new DetailsLabel(QStringLiteral("Label1"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(twipsRect(this, 240, 1200, 5415, 735));
     m_label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_label1->setTextFormat(Qt::PlainText);
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                      QStringLiteral("IPAGothic"), QStringLiteral("monospace")});
-    font.setPointSize(12);
-    font.setWeight(QFont::Normal);
-    m_label1->setFont(font);
+    m_label1->setFont(gothicFont(12));
 
     setTabOrder(m_command2, m_command1);
     connect(m_command2, &QPushButton::clicked, this, &Form2::Command2_Click);

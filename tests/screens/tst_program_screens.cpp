@@ -1,0 +1,323 @@
+// The real program on the X display xvfb-run gives it: its windows are found through the X
+// server, measured there in physical pixels, driven with the server's keyboard and saved as
+// PNGs for the docs.
+#include "design.h"
+#include "pocketsim.h"
+#include "xdisplay.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QSet>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+// Time for the program to take the keyboard focus, or to answer a key with nothing.
+constexpr int kSettleMs = 500;
+
+constexpr std::uint32_t kAlt = 0xffe9;
+constexpr std::uint32_t kReturn = 0xff0d;
+constexpr std::uint32_t kEscape = 0xff1b;
+constexpr std::uint32_t kDown = 0xff54;
+constexpr std::uint32_t kLetterS = 0x73;
+constexpr std::uint32_t kLetterX = 0x78;
+
+const QString kMainTitle = QStringLiteral("KIBRO");
+const QString kSettingsTitle = QStringLiteral("通信設定");
+const QString kSampleName = QStringLiteral("HELLO.BAS");
+const QString kSendTitle = kSampleName + QStringLiteral("の送信");
+const QByteArray kSampleBytes = "10 PRINT \"HELLO, FX-890P\"\r\n20 FOR I=1 TO 10\r\n30 PRINT I\r\n"
+                                "40 NEXT I\r\n50 END\r\n";
+
+// A value as the program left it on disk; QSettings would answer an earlier read from memory.
+QString storedValue(const QString& storeFile, const QString& key)
+{
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("copy.conf"));
+    if (!QFile::copy(storeFile, copy))
+        return {};
+    return QSettings(copy, QSettings::IniFormat).value(key).toString();
+}
+
+bool sameIcon(const QImage& shown, const QImage& design)
+{
+    if (shown.size() != design.size())
+        return false;
+    for (int y = 0; y < design.height(); ++y) {
+        for (int x = 0; x < design.width(); ++x) {
+            const QRgb a = shown.pixel(x, y);
+            const QRgb b = design.pixel(x, y);
+            if (qAlpha(a) == 0 && qAlpha(b) == 0)
+                continue;
+            if (a != b)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class ProgramScreens : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void windowsKeysAndScreenshots();
+
+private:
+    std::optional<XDisplay::Window> waitForWindow(const QString& title);
+    [[nodiscard]] bool waitUntilGone(const QString& title);
+    void verifyClient(const XDisplay::Window& window, const char* name);
+    void verifyIcon(const XDisplay::Window& window);
+    void save(const XDisplay::Window& window, const QString& fileName);
+    void press(const XDisplay::Window& window, std::initializer_list<std::uint32_t> keys);
+
+    XDisplay m_x;
+    qint64 m_pid = 0;
+    double m_dpi = 96.0;
+    double m_tolerance = 0.5;
+    QImage m_icon;
+    QString m_outDir;
+};
+
+void ProgramScreens::initTestCase()
+{
+    QVERIFY2(m_x.isOpen(), "no X display");
+    QVERIFY2(m_x.hasXTest(), "the X server has no XTEST extension");
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+
+    // The DPI this run is for: the screen must really be at it, or the run proves nothing.
+    m_dpi = qEnvironmentVariableIntValue("KIBRO_EXPECT_DPI");
+    QVERIFY2(m_dpi > 0, "KIBRO_EXPECT_DPI is not set");
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double ratio = screen->devicePixelRatio();
+    QCOMPARE(screen->logicalDotsPerInch() * ratio, m_dpi);
+    // Twips become device-independent pixels, rounded, then scaled by the pixel ratio.
+    m_tolerance = std::max(0.5, ratio / 2) + 1e-6;
+    qInfo("logical DPI %.0f, device pixel ratio %.2f", screen->logicalDotsPerInch(), ratio);
+
+    m_icon = QImage(QStringLiteral(KIBRO_ICON_XPM)).convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(m_icon.size(), QSize(16, 16));
+    QSet<QRgb> colours;
+    for (int y = 0; y < m_icon.height(); ++y) {
+        for (int x = 0; x < m_icon.width(); ++x)
+            colours.insert(m_icon.pixel(x, y));
+    }
+    QVERIFY2(colours.size() <= 16, "the icon has more than 16 colours");
+
+    m_outDir = qEnvironmentVariable("KIBRO_SCREENS_DIR", QDir::currentPath());
+    QVERIFY(QDir().mkpath(m_outDir));
+}
+
+std::optional<XDisplay::Window> ProgramScreens::waitForWindow(const QString& title)
+{
+    std::optional<XDisplay::Window> window;
+    if (!QTest::qWaitFor([&] { return (window = m_x.findWindow(m_pid, title)).has_value(); },
+                         kWaitMs))
+        return std::nullopt;
+    return window;
+}
+
+bool ProgramScreens::waitUntilGone(const QString& title)
+{
+    return QTest::qWaitFor([&] { return !m_x.findWindow(m_pid, title); }, kWaitMs);
+}
+
+void ProgramScreens::verifyClient(const XDisplay::Window& window, const char* name)
+{
+    const auto* client = std::find_if(kClients.begin(), kClients.end(), [name](const auto& c) {
+        return QByteArray(c.window) == name;
+    });
+    QVERIFY(client != kClients.end());
+    const double width = twipsAt(client->width, m_dpi);
+    const double height = twipsAt(client->height, m_dpi);
+    const QSize actual = window.geometry.size();
+    QVERIFY2(std::abs(actual.width() - width) <= m_tolerance,
+             qPrintable(QStringLiteral("%1 is %2 pixels wide, designed %3")
+                            .arg(QLatin1String(name))
+                            .arg(actual.width())
+                            .arg(width)));
+    if (QByteArray(name) == "Form1") {
+        // The menu bar sits above the client area: a line of text, well under half an inch.
+        const double menu = actual.height() - height;
+        QVERIFY2(menu >= 0.1 * m_dpi && menu <= 0.5 * m_dpi,
+                 qPrintable(QStringLiteral("Form1 is %1 pixels high for a client area of %2")
+                                .arg(actual.height())
+                                .arg(height)));
+        return;
+    }
+    QVERIFY2(std::abs(actual.height() - height) <= m_tolerance,
+             qPrintable(QStringLiteral("%1 is %2 pixels high, designed %3")
+                            .arg(QLatin1String(name))
+                            .arg(actual.height())
+                            .arg(height)));
+}
+
+void ProgramScreens::verifyIcon(const XDisplay::Window& window)
+{
+    const QList<QImage> icons = m_x.icons(window.id);
+    QVERIFY2(!icons.isEmpty(), qPrintable(window.title + QStringLiteral(" has no icon")));
+    const bool found = std::any_of(icons.begin(), icons.end(),
+                                   [this](const QImage& icon) { return sameIcon(icon, m_icon); });
+    QVERIFY2(found,
+             qPrintable(window.title + QStringLiteral(" does not carry the program's icon")));
+}
+
+void ProgramScreens::save(const XDisplay::Window& window, const QString& fileName)
+{
+    // Painting follows the mapping of the window.
+    QTest::qWait(kSettleMs);
+    const QImage image = m_x.grab(window.id);
+    QVERIFY2(!image.isNull(), "the window could not be read back");
+    QCOMPARE(image.size(), window.geometry.size());
+    QVERIFY(image.save(QDir(m_outDir).filePath(fileName)));
+}
+
+void ProgramScreens::press(const XDisplay::Window& window,
+                           std::initializer_list<std::uint32_t> keys)
+{
+    m_x.focus(window.id);
+    QTest::qWait(kSettleMs);
+    QVERIFY(m_x.chord(keys));
+}
+
+void ProgramScreens::windowsKeysAndScreenshots()
+{
+    // The folder shows in the main window's directory list, and so in the screenshot.
+    QTemporaryDir work(QDir::temp().filePath(QStringLiteral("kibro-XXXXXX")));
+    QVERIFY(work.isValid());
+    const QString config = work.filePath(QStringLiteral("config"));
+    const QString files = work.filePath(QStringLiteral("samples"));
+    QVERIFY(QDir().mkpath(config) && QDir().mkpath(files));
+    {
+        QFile sample(QDir(files).filePath(kSampleName));
+        QVERIFY(sample.open(QIODevice::WriteOnly));
+        QCOMPARE(sample.write(kSampleBytes), kSampleBytes.size());
+        QVERIFY(sample.flush());
+        // A fixed time stamp keeps the screenshot the same from run to run.
+        QVERIFY(sample.setFileTime(QDateTime(QDate(2024, 4, 1), QTime(9, 30)),
+                                   QFileDevice::FileModificationTime));
+    }
+
+    PocketSim sim;
+    QVERIFY2(sim.start(work.filePath(QStringLiteral("COM1"))), qPrintable(sim.errorString()));
+    const QString storeFile = QDir(config).filePath(QStringLiteral("QUEPA_Kibro.conf"));
+    {
+        QSettings store(storeFile, QSettings::IniFormat);
+        for (int port = 0; port <= 3; ++port)
+            store.setValue(QStringLiteral("Ports/COM%1").arg(port),
+                           work.filePath(QStringLiteral("no-device-%1").arg(port)));
+        store.setValue(QStringLiteral("Ports/COM1"), sim.linkPath());
+        store.sync();
+        QCOMPARE(store.status(), QSettings::NoError);
+    }
+
+    QProcess kibro;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    kibro.setProcessEnvironment(env);
+    kibro.setWorkingDirectory(files);
+    kibro.setProcessChannelMode(QProcess::ForwardedChannels);
+    kibro.setProgram(QStringLiteral(KIBRO_EXE));
+    kibro.start();
+    QVERIFY2(kibro.waitForStarted(kWaitMs), qPrintable(kibro.errorString()));
+    m_pid = kibro.processId();
+    const auto stop = qScopeGuard([&kibro] {
+        if (kibro.state() != QProcess::NotRunning) {
+            kibro.kill();
+            kibro.waitForFinished(kWaitMs);
+        }
+    });
+
+    // The main window, at the stored (here the default) position of 1000 twips.
+    const auto form1 = waitForWindow(kMainTitle);
+    QVERIFY2(form1, "the main window did not come up");
+    verifyClient(*form1, "Form1");
+    QVERIFY(std::abs(form1->geometry.x() - twipsAt(1000, m_dpi)) <= m_tolerance);
+    QVERIFY(std::abs(form1->geometry.y() - twipsAt(1000, m_dpi)) <= m_tolerance);
+    verifyIcon(*form1);
+    save(*form1, QStringLiteral("form1.png"));
+    if (QTest::currentTestFailed())
+        return;
+
+    // Alt+S is the settings command.
+    press(*form1, {kAlt, kLetterS});
+    const auto form3 = waitForWindow(kSettingsTitle);
+    QVERIFY2(form3, "Alt+S did not open the settings window");
+    verifyClient(*form3, "Form3");
+    verifyIcon(*form3);
+    save(*form3, QStringLiteral("form3.png"));
+    if (QTest::currentTestFailed())
+        return;
+
+    // Esc answers nothing there; Enter is OK, which stores the choice and closes the window.
+    press(*form3, {kEscape});
+    QTest::qWait(kSettleMs);
+    QVERIFY2(m_x.findWindow(m_pid, kSettingsTitle), "Esc closed the settings window");
+    QVERIFY(storedValue(storeFile, QStringLiteral("Startup/Settings")).isEmpty());
+    press(*form3, {kReturn});
+    QVERIFY2(waitUntilGone(kSettingsTitle), "Enter did not press OK");
+    QCOMPARE(storedValue(storeFile, QStringLiteral("Startup/Settings")),
+             QStringLiteral("9600,N,8,1"));
+    QCOMPARE(storedValue(storeFile, QStringLiteral("Startup/Port")), QStringLiteral("1"));
+
+    // The file list has the keyboard: Down, Enter opens the send window for the one file.
+    press(*form1, {kDown});
+    QVERIFY(m_x.chord({kReturn}));
+    auto form2 = waitForWindow(kSendTitle);
+    QVERIFY2(form2, "Enter on the file list did not open the send window");
+    verifyClient(*form2, "Form2");
+    const QPoint screenCentre =
+        QRect(QPoint(), QGuiApplication::primaryScreen()->size() *
+                            QGuiApplication::primaryScreen()->devicePixelRatio())
+            .center();
+    QVERIFY2((form2->geometry.center() - screenCentre).manhattanLength() <= 4,
+             "the send window is not in the centre of the screen");
+    verifyIcon(*form2);
+    save(*form2, QStringLiteral("form2.png"));
+    if (QTest::currentTestFailed())
+        return;
+
+    // Esc is CANCEL: the window goes and nothing is sent.
+    press(*form2, {kEscape});
+    QVERIFY2(waitUntilGone(kSendTitle), "Esc did not press CANCEL");
+    QCOMPARE(sim.receivedCount(), 0);
+
+    // Enter is START: the whole file goes out and the window closes by itself.
+    press(*form1, {kReturn});
+    form2 = waitForWindow(kSendTitle);
+    QVERIFY2(form2, "the send window did not open again");
+    press(*form2, {kReturn});
+    QVERIFY2(sim.waitForCount(kSampleBytes.size(), std::chrono::milliseconds(kWaitMs)),
+             "Enter did not press START");
+    QCOMPARE(sim.received(), kSampleBytes);
+    QVERIFY2(waitUntilGone(kSendTitle), "the send window stayed after the transfer");
+
+    // Alt+X is the exit command: the program ends and stores its position.
+    press(*form1, {kAlt, kLetterX});
+    QVERIFY2(kibro.waitForFinished(kWaitMs), "Alt+X did not end the program");
+    QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(kibro.exitCode(), 0);
+    QVERIFY(!storedValue(storeFile, QStringLiteral("Startup/Left")).isEmpty());
+    QVERIFY(!storedValue(storeFile, QStringLiteral("Startup/Top")).isEmpty());
+}
+
+QTEST_MAIN(ProgramScreens)
+
+#include "tst_program_screens.moc"

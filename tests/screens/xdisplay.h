@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+
+struct xcb_connection_t;
+
+// A connection of its own to the X display: sees another program's windows as the X server
+// has them (no window manager under Xvfb, so a top-level window's size is its client area)
+// and types on the server's keyboard through XTEST, as a user would.
+class XDisplay
+{
+public:
+    struct Window
+    {
+        std::uint32_t id = 0;
+        QRect geometry; // physical pixels, on the root window
+        QString title;
+    };
+
+    XDisplay();
+    ~XDisplay();
+    XDisplay(const XDisplay&) = delete;
+    XDisplay& operator=(const XDisplay&) = delete;
+
+    [[nodiscard]] bool isOpen() const noexcept { return m_connection != nullptr; }
+    [[nodiscard]] bool hasXTest() const noexcept { return m_xtest; }
+
+    // The mapped top-level windows of one process.
+    [[nodiscard]] QList<Window> windowsOf(qint64 pid);
+    [[nodiscard]] std::optional<Window> findWindow(qint64 pid, const QString& title);
+
+    // What the window shows now; a null image when the pixel format is not 32-bit.
+    [[nodiscard]] QImage grab(std::uint32_t window);
+    // The images of _NET_WM_ICON.
+    [[nodiscard]] QList<QImage> icons(std::uint32_t window);
+
+    // Gives the window the keyboard, as a window manager does on a click.
+    void focus(std::uint32_t window);
+    // Presses the keys in order and releases them in reverse: {XK_Alt_L, XK_s} is Alt+S.
+    [[nodiscard]] bool chord(std::initializer_list<std::uint32_t> keysyms);
+
+private:
+    [[nodiscard]] std::uint32_t atom(const char* name);
+    [[nodiscard]] QByteArray property(std::uint32_t window, std::uint32_t property,
+                                      std::uint32_t type, std::uint8_t* format = nullptr);
+    [[nodiscard]] std::optional<std::uint8_t> keycode(std::uint32_t keysym);
+    void sync();
+
+    xcb_connection_t* m_connection = nullptr;
+    std::uint32_t m_root = 0;
+    bool m_xtest = false;
+};
