@@ -75,7 +75,7 @@ void TransferEngine::windowClosed()
 {
     m_cancelFlag = -1;
     m_windowClosed = true;
-    if (!m_started || !isRunning())
+    if (!m_started || !isRunning() || m_running)
         return;
     stopWaiting();
     m_stage = Stage::Top;
@@ -166,8 +166,10 @@ void TransferEngine::run()
                 }
                 if (m_cancelFlag != 0) {
                     m_yield.stop();
-                    m_running = false;
+                    // Still this pass while the box is up: what its event loop delivers
+                    // (the window closing) must not start another pass and another box.
                     m_view.acknowledgeCancel();
+                    m_running = false;
                     finish(Outcome::Cancelled);
                     return;
                 }

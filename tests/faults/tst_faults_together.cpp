@@ -1,0 +1,422 @@
+// The user does several things at once while a transfer runs: the handlers meet in the middle
+// of each other, and the program neither hangs nor claims a file went that did not.
+#include "faultrig.h"
+
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSerialPort>
+
+using namespace faults;
+using kibro::Form2;
+using kibro::Form3;
+using kibro::TransferEngine;
+
+namespace {
+
+const QStringList kSlowLine{QStringLiteral("--rate"), QStringLiteral("4000")};
+const QStringList kAnswering{QStringLiteral("--answer-after"), QStringLiteral("5"),
+                             QStringLiteral("--answer"), QStringLiteral("00")};
+
+enum class Moment { MidTransfer, InsidePause, CancelMessageUp };
+enum class Exit { Menu, CloseBox };
+
+// Waits until a transfer is under way at the moment the row asks for.
+bool reach(Rig& rig, Form2* window, Moment moment)
+{
+    if (moment == Moment::InsidePause) {
+        const TransferEngine* engine = &window->engine();
+        return rig.sim().waitForCount(6, kLongWait) &&
+               QTest::qWaitFor([&] { return engine->TickCount() > 0 && engine->TickCount() < 9; },
+                               kWaitMs);
+    }
+    return rig.sim().waitForCount(1000, kLongWait);
+}
+
+// Received so far, once nothing more has come for a while (or the bound is reached).
+QByteArray settled(Rig& rig)
+{
+    QDeadlineTimer deadline(kWait);
+    qint64 before = -1;
+    while (!deadline.hasExpired()) {
+        const qint64 now = rig.sim().receivedCount();
+        if (now == before)
+            break;
+        before = now;
+        QTest::qWait(300);
+    }
+    return rig.sim().received();
+}
+
+// Answers the program's real, modal message boxes the way a user does, after looking at
+// them for a while, and remembers each. While a box is up, whileUp runs once.
+class BoxAnswerer
+{
+public:
+    BoxAnswerer()
+    {
+        // The real boxes, not the recorder's hook: their own event loop is part of the case.
+        kibro::setMessageHook({});
+        m_poll.setInterval(20);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] { poll(); });
+        m_poll.start();
+    }
+    void whileUp(std::function<void()> action) { m_whileUp = std::move(action); }
+    [[nodiscard]] const QList<MessageRecorder::Message>& seen() const { return m_seen; }
+
+private:
+    void poll()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (box != m_current) {
+            m_current = box;
+            m_seen.append({box->text(), box->windowTitle()});
+            m_upSince.start();
+            if (m_whileUp)
+                std::exchange(m_whileUp, {})();
+            return;
+        }
+        if (m_upSince.elapsed() > 300)
+            box->button(QMessageBox::Ok)->click();
+    }
+
+    QTimer m_poll;
+    QPointer<QMessageBox> m_current;
+    QElapsedTimer m_upSince;
+    QList<MessageRecorder::Message> m_seen;
+    std::function<void()> m_whileUp;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Moment)
+Q_DECLARE_METATYPE(Exit)
+
+class TogetherFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startThenCancelAtOnce();
+    void startTwice();
+    void cancelTwice_data();
+    void cancelTwice();
+    void exitMidTransfer_data();
+    void exitMidTransfer();
+    void settingsMidTransfer_data();
+    void settingsMidTransfer();
+    void secondFileMidTransfer();
+    void eventsWhileARealBoxIsUp_data();
+    void eventsWhileARealBoxIsUp();
+};
+
+void TogetherFaults::startThenCancelAtOnce()
+{
+    const QByteArray file = randomBytes(48 * 1024);
+    Rig rig;
+    QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.writeFile(QStringLiteral("F.BIN"), file);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+    QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
+    QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
+    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QCOMPARE(rig.messages().first().text, kCancelText);
+    QCOMPARE(rig.messages().first().title, kCancelTitle);
+    const QByteArray received = settled(rig);
+    FAULT_OK(prefixProblem(received, file));
+    QVERIFY(received.size() < file.size());
+    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+}
+
+// A second START while the first runs does not send the file again.
+void TogetherFaults::startTwice()
+{
+    const QByteArray file = randomBytes(5000);
+    Rig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.writeFile(QStringLiteral("F.BIN"), file);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+    QPushButton* start = Rig::startButton(window);
+    QTest::mouseClick(start, Qt::LeftButton);
+    if (window)
+        start->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
+    QCOMPARE(rig.messages().count(), 0);
+    QCOMPARE(settled(rig), file);
+}
+
+void TogetherFaults::cancelTwice_data()
+{
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("second"); // what comes while the cancel message is up, if any
+    QTest::newRow("before START") << false << QString();
+    QTest::newRow("during the transfer") << true << QString();
+    QTest::newRow("CANCEL again while the message is up") << true << QStringLiteral("cancel");
+    QTest::newRow("close box while the message is up") << true << QStringLiteral("close");
+}
+
+void TogetherFaults::cancelTwice()
+{
+    QFETCH(bool, started);
+    QFETCH(QString, second);
+    const QByteArray file = randomBytes(48 * 1024);
+    Rig rig;
+    QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.writeFile(QStringLiteral("F.BIN"), file);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+    QPushButton* cancel = Rig::cancelButton(window);
+    if (!second.isEmpty()) {
+        rig.messages().onMessage([&](const MessageRecorder::Message&) {
+            if (!window)
+                return;
+            if (second == u"cancel")
+                Rig::cancelButton(window)->click();
+            else
+                window->close();
+        });
+    }
+
+    if (started) {
+        QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
+        QVERIFY(rig.sim().waitForCount(1000, kLongWait));
+    }
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    if (second.isEmpty() && window)
+        cancel->click(); // the window may already be hidden, so no mouse
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
+    QTest::qWait(100);
+
+    if (started) {
+        QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+        QCOMPARE(rig.messages().first().text, kCancelText);
+    } else {
+        QVERIFY2(rig.messages().count() == 0, qPrintable(describe(rig.messages().messages())));
+    }
+    const QByteArray received = settled(rig);
+    FAULT_OK(prefixProblem(received, file));
+    QVERIFY(received.size() < file.size());
+    if (!started)
+        QCOMPARE(received.size(), 0);
+    rig.messages().onMessage({});
+    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+}
+
+void TogetherFaults::exitMidTransfer_data()
+{
+    QTest::addColumn<Exit>("exit");
+    QTest::addColumn<Moment>("moment");
+    QTest::newRow("menu, mid-transfer") << Exit::Menu << Moment::MidTransfer;
+    QTest::newRow("close box, mid-transfer") << Exit::CloseBox << Moment::MidTransfer;
+    QTest::newRow("menu, inside a pause") << Exit::Menu << Moment::InsidePause;
+    QTest::newRow("menu, while the cancel message is up") << Exit::Menu << Moment::CancelMessageUp;
+}
+
+// The program ends at once: nothing more is sent or shown, the port is released and the
+// window position is stored.
+void TogetherFaults::exitMidTransfer()
+{
+    QFETCH(Exit, exit);
+    QFETCH(Moment, moment);
+    const bool pause = moment == Moment::InsidePause;
+    const QByteArray file = randomBytes(pause ? 400 : 48 * 1024);
+    Rig rig;
+    QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.form1().move(200, 150);
+    rig.writeFile(QStringLiteral("F.BIN"), file);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+
+    // Every byte written moves the bar; none may be written once the program has ended.
+    int written = 0;
+    int writtenAfterEnd = 0;
+    QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
+                     &QProgressBar::valueChanged, [&](int value) {
+                         written = value;
+                         if (rig.endCount() > 0)
+                             ++writtenAfterEnd;
+                     });
+    const auto exitNow = [&] {
+        if (exit == Exit::Menu)
+            rig.form1().findChild<QAction*>(QStringLiteral("mnuExit"))->trigger();
+        else
+            rig.form1().close();
+    };
+    QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
+    QVERIFY(reach(rig, window, moment));
+    if (moment == Moment::CancelMessageUp) {
+        rig.messages().onMessage([&](const MessageRecorder::Message&) { exitNow(); });
+        QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.endCount(), 1, kWaitMs);
+    } else {
+        exitNow();
+    }
+    QCOMPARE(rig.endCount(), 1);
+    QVERIFY(rig.form1().hasEnded());
+
+    // Released: another program can take the port at once.
+    QVERIFY(!rig.portOpen());
+    {
+        QSerialPort other(rig.link());
+        QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
+    }
+    // Stored: the position the window had.
+    const QPoint position = rig.form1().pos();
+    const auto stored = [&](const char* key) {
+        return rig.store().value(QLatin1String(key)).toString().toDouble();
+    };
+    QCOMPARE(qRound(stored("Startup/Left") * rig.form1().logicalDpiX() / 1440.0), position.x());
+    QCOMPARE(qRound(stored("Startup/Top") * rig.form1().logicalDpiY() / 1440.0), position.y());
+
+    // Nothing more happens: no byte, no message, the send window gone.
+    const QByteArray received = settled(rig);
+    QCOMPARE(writtenAfterEnd, 0);
+    QVERIFY(received.size() <= written);
+    FAULT_OK(prefixProblem(received, file));
+    QVERIFY(received.size() < file.size());
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
+    const qsizetype expected = moment == Moment::CancelMessageUp ? 1 : 0;
+    QVERIFY2(rig.messages().count() == expected, qPrintable(describe(rig.messages().messages())));
+    QCOMPARE(rig.endCount(), 1);
+}
+
+void TogetherFaults::settingsMidTransfer_data()
+{
+    QTest::addColumn<Moment>("moment");
+    QTest::newRow("mid-transfer") << Moment::MidTransfer;
+    QTest::newRow("inside a pause") << Moment::InsidePause;
+}
+
+// The settings window takes the port: the transfer stops and says so.
+void TogetherFaults::settingsMidTransfer()
+{
+    QFETCH(Moment, moment);
+    const bool pause = moment == Moment::InsidePause;
+    const QByteArray file = randomBytes(pause ? 400 : 48 * 1024);
+    Rig rig;
+    QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.writeFile(QStringLiteral("F.BIN"), file);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+    TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
+    QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
+                     [&](TransferEngine::Outcome o) { outcome = o; });
+    QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
+    QVERIFY(reach(rig, window, moment));
+
+    rig.form1().findChild<QAction*>(QStringLiteral("mnuSetting"))->trigger();
+    QPointer<Form3> settings = rig.form1().settingsWindow();
+    QVERIFY(settings && settings->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
+    QCOMPARE(outcome, TransferEngine::Outcome::Failed);
+    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QCOMPARE(rig.messages().first().text, kFailureText);
+    QCOMPARE(rig.messages().first().title, kFailureTitle);
+    const QByteArray received = settled(rig);
+    FAULT_OK(prefixProblem(received, file));
+    QVERIFY(received.size() < file.size());
+
+    FAULT_OK(rig.cycleSettings());
+    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+}
+
+// Another file clicked while one is being sent: the running transfer goes on with the file
+// it shows, whole; the other one is sent by the next window.
+void TogetherFaults::secondFileMidTransfer()
+{
+    const QByteArray first = randomBytes(16 * 1024);
+    const QByteArray second = randomBytes(700);
+    Rig rig;
+    QVERIFY2(rig.plugIn({QStringLiteral("--rate"), QStringLiteral("8000")}),
+             qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.writeFile(QStringLiteral("ONE.BIN"), first);
+    const QString secondPath = rig.writeFile(QStringLiteral("TWO.BIN"), second);
+    QPointer<Form2> window = rig.open(QStringLiteral("ONE.BIN"));
+    QVERIFY(window);
+    QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
+    QVERIFY(rig.sim().waitForCount(1000, kLongWait));
+
+    QCOMPARE(rig.click(QStringLiteral("TWO.BIN")), window.data());
+    QCOMPARE(rig.form1().Fname(), secondPath);
+    QCOMPARE(window->windowTitle(), QStringLiteral("ONE.BINの送信"));
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), int(std::chrono::milliseconds(kLongWait).count()));
+    QCOMPARE(rig.messages().count(), 0);
+    QVERIFY(rig.sim().waitForCount(first.size(), kLongWait));
+    QCOMPARE(settled(rig), first);
+
+    QPointer<Form2> next = rig.click(QStringLiteral("TWO.BIN"));
+    QVERIFY(next);
+    QCOMPARE(next->windowTitle(), QStringLiteral("TWO.BINの送信"));
+    QTest::mouseClick(Rig::startButton(next), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(next.isNull(), kWaitMs);
+    QVERIFY(rig.sim().waitForCount(first.size() + second.size(), kLongWait));
+    QCOMPARE(settled(rig), first + second);
+    QCOMPARE(rig.messages().count(), 0);
+}
+
+void TogetherFaults::eventsWhileARealBoxIsUp_data()
+{
+    QTest::addColumn<QString>("during");
+    QTest::newRow("cable pulled while the cancel message is up") << "pull";
+    QTest::newRow("send window closed while the cancel message is up") << "close";
+    QTest::newRow("bytes arrive while the cancel message is up") << "answer";
+}
+
+// The boxes run an event loop of their own: whatever that loop delivers meanwhile must not
+// resume the transfer or bring up a second box.
+void TogetherFaults::eventsWhileARealBoxIsUp()
+{
+    QFETCH(QString, during);
+    const QByteArray file = randomBytes(48 * 1024);
+    Rig rig;
+    QStringList args = kSlowLine;
+    if (during == u"answer")
+        args += {QStringLiteral("--answer-after"), QStringLiteral("1000"),
+                 QStringLiteral("--answer"), QStringLiteral("0d0a")};
+    QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
+    rig.load();
+    rig.writeFile(QStringLiteral("F.BIN"), file);
+    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QVERIFY(window);
+    BoxAnswerer boxes;
+    int writtenWhileUp = 0;
+    bool up = false;
+    QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
+                     &QProgressBar::valueChanged, [&] { writtenWhileUp += up ? 1 : 0; });
+    boxes.whileUp([&] {
+        up = true;
+        if (during == u"pull")
+            rig.pullCable();
+        else if (during == u"close" && window)
+            window->close();
+    });
+    QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
+    // The answer comes a moment after CANCEL, while the box is up.
+    QVERIFY(rig.sim().waitForCount(900, kLongWait));
+    QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
+    QTest::qWait(500); // time for a second box to show, were there one
+
+    QVERIFY2(boxes.seen().size() == 1, qPrintable(describe(boxes.seen())));
+    QCOMPARE(boxes.seen().first().text, kCancelText);
+    QCOMPARE(boxes.seen().first().title, kCancelTitle);
+    QCOMPARE(writtenWhileUp, 0);
+    if (during != u"pull") {
+        const QByteArray received = settled(rig);
+        FAULT_OK(prefixProblem(received, file));
+        QVERIFY(received.size() < file.size());
+    }
+}
+
+QTEST_MAIN(TogetherFaults)
+#include "tst_faults_together.moc"
