@@ -167,7 +167,7 @@ void MSComm::requireOpen() const
 qint16 MSComm::InBufferCount() const
 {
     requireOpen();
-    return clampCount(m_port.bytesAvailable() + driverInQueue());
+    return clampCount(m_port.bytesAvailable() + driverQueue(QSerialPort::Input));
 }
 
 void MSComm::setInBufferCount(qint16 count)
@@ -182,7 +182,7 @@ void MSComm::setInBufferCount(qint16 count)
 qint16 MSComm::OutBufferCount() const
 {
     requireOpen();
-    return clampCount(m_port.bytesToWrite() + driverOutQueue());
+    return clampCount(m_port.bytesToWrite() + driverQueue(QSerialPort::Output));
 }
 
 void MSComm::setOutBufferCount(qint16 count)
@@ -228,7 +228,7 @@ std::chrono::microseconds MSComm::driverDrainTime() const
 {
     if (!PortOpen())
         return std::chrono::microseconds::zero();
-    return byteTime() * driverOutQueue();
+    return byteTime() * driverQueue(QSerialPort::Output);
 }
 
 void MSComm::onError(QSerialPort::SerialPortError error)
@@ -266,33 +266,18 @@ void MSComm::markLost(const QString& reason)
     emit portLost();
 }
 
-qint64 MSComm::driverOutQueue() const
+qint64 MSComm::driverQueue(QSerialPort::Direction direction) const
 {
 #if defined(Q_OS_WIN)
     COMSTAT status{};
     DWORD errors = 0;
-    if (ClearCommError(m_port.handle(), &errors, &status))
-        return status.cbOutQue;
-    return 0;
+    if (!ClearCommError(m_port.handle(), &errors, &status))
+        return 0;
+    return direction == QSerialPort::Output ? status.cbOutQue : status.cbInQue;
 #else
     int queued = 0;
-    if (::ioctl(m_port.handle(), TIOCOUTQ, &queued) == 0)
-        return queued;
-    return 0;
-#endif
-}
-
-qint64 MSComm::driverInQueue() const
-{
-#if defined(Q_OS_WIN)
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (ClearCommError(m_port.handle(), &errors, &status))
-        return status.cbInQue;
-    return 0;
-#else
-    int queued = 0;
-    if (::ioctl(m_port.handle(), FIONREAD, &queued) == 0)
+    const unsigned long request = direction == QSerialPort::Output ? TIOCOUTQ : FIONREAD;
+    if (::ioctl(m_port.handle(), request, &queued) == 0)
         return queued;
     return 0;
 #endif

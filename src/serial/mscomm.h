@@ -76,8 +76,8 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void markLost(const QString& reason);
     void apply(const LineSettings& settings);
-    [[nodiscard]] qint64 driverOutQueue() const;
-    [[nodiscard]] qint64 driverInQueue() const;
+    // What the driver holds on one side: bytes still to send, or bytes received.
+    [[nodiscard]] qint64 driverQueue(QSerialPort::Direction direction) const;
 
     QSerialPort m_port;
     PortMap m_portMap;

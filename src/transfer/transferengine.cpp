@@ -110,9 +110,8 @@ void TransferEngine::PauseTicks(Stage resumeAt)
     m_timer1.start();
 }
 
-void TransferEngine::waitForLine(qint16 pending)
+void TransferEngine::waitForLine()
 {
-    Q_UNUSED(pending);
     m_yield.stop();
     m_waiting = true;
     m_activity = connect(
@@ -184,24 +183,17 @@ void TransferEngine::run()
                 }
                 break;
             case Stage::CheckTransmit: {
-                const qint16 pending = m_comm.OutBufferCount();
-                if (pending != 0) {
-                    m_stage = Stage::AfterTransmitWait;
-                    waitForLine(pending);
+                if (m_comm.OutBufferCount() != 0) {
+                    // After the wait, received bytes are looked at again before the next
+                    // look at the line: the same as the check before it.
+                    m_stage = Stage::CheckReceived;
+                    waitForLine();
                     m_running = false;
                     return;
                 }
                 m_stage = Stage::Write;
                 break;
             }
-            case Stage::AfterTransmitWait:
-                m_stage = Stage::CheckTransmit;
-                if (m_comm.InBufferCount() != 0) {
-                    PauseTicks(Stage::CheckTransmit);
-                    m_running = false;
-                    return;
-                }
-                break;
             case Stage::Write:
                 m_oneByte[0] = m_bytes[m_index];
                 m_comm.setOutput(m_oneByte);

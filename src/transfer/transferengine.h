@@ -67,11 +67,11 @@ signals:
     void outcomeChanged(kibro::TransferEngine::Outcome outcome);
 
 private:
-    enum class Stage { Top, CheckReceived, CheckTransmit, AfterTransmitWait, Write };
+    enum class Stage { Top, CheckReceived, CheckTransmit, Write };
 
     void run();
     void PauseTicks(Stage resumeAt);
-    void waitForLine(qint16 pending);
+    void waitForLine();
     void stopWaiting();
     void yieldThenRun();
     void finish(Outcome outcome);
