@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -19,11 +20,10 @@
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
-#include <QThread>
-#include <QDeadlineTimer>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -44,7 +44,9 @@ double cpuSeconds(int who)
 {
     rusage usage{};
     getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -77,9 +79,9 @@ QByteArray randomBytes(qsizetype size)
 struct RunResult
 {
     qint64 bytes = 0;
-    double simSeconds = 0;   // first to last byte, as the pocket computer saw it
-    double wallSeconds = 0;  // START to the last byte received
-    double cpuSeconds = 0;   // the sender's user plus system time over that
+    double simSeconds = 0;  // first to last byte, as the pocket computer saw it
+    double wallSeconds = 0; // START to the last byte received
+    double cpuSeconds = 0;  // the sender's user plus system time over that
     [[nodiscard]] double seenRate() const { return simSeconds > 0 ? (bytes - 1) / simSeconds : 0; }
 };
 
@@ -159,7 +161,8 @@ std::optional<RunResult> catReference(const QByteArray& bytes, int bytesPerSecon
 {
     QTemporaryDir dir;
     PocketSim sim;
-    if (!sim.start(dir.path() + QStringLiteral("/COM1"), {QStringLiteral("--rate"), QString::number(bytesPerSecond)}))
+    if (!sim.start(dir.path() + QStringLiteral("/COM1"),
+                   {QStringLiteral("--rate"), QString::number(bytesPerSecond)}))
         return std::nullopt;
     const QString path = dir.path() + QStringLiteral("/BENCH.BIN");
     QFile file(path);
@@ -171,14 +174,16 @@ std::optional<RunResult> catReference(const QByteArray& bytes, int bytesPerSecon
     QElapsedTimer wall;
     wall.start();
     // bash's `times` reports the children's user and system time: cat's alone.
-    cat.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("cat \"$1\" > \"$2\"; times"),
-                                       QStringLiteral("_"), path, sim.linkPath()});
+    cat.start(QStringLiteral("bash"),
+              {QStringLiteral("-c"), QStringLiteral("cat \"$1\" > \"$2\"; times"),
+               QStringLiteral("_"), path, sim.linkPath()});
     if (!waitUntil([&] { return sim.receivedCount() >= bytes.size(); }, 600s))
         return std::nullopt;
     RunResult result;
     result.wallSeconds = wall.nsecsElapsed() / 1e9;
     cat.waitForFinished(10000);
-    const QStringList lines = QString::fromLocal8Bit(cat.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromLocal8Bit(cat.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     const auto parse = [](const QString& field) {
         // "0m0.004s"
         const qsizetype m = field.indexOf(u'm');
@@ -205,7 +210,8 @@ std::optional<double> engineCeiling(qsizetype size)
     const auto result = session.send(randomBytes(size), 120s);
     if (!result || result->simSeconds <= 0)
         return std::nullopt;
-    std::printf("(ceiling run: %.2f s wall, %.2f s cpu of the sender)\n", result->wallSeconds, result->cpuSeconds);
+    std::printf("(ceiling run: %.2f s wall, %.2f s cpu of the sender)\n", result->wallSeconds,
+                result->cpuSeconds);
     return result->seenRate();
 }
 
@@ -249,7 +255,8 @@ std::optional<double> meanPauseMs()
     QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
                      &QProgressBar::valueChanged, [&comm](int value) {
                          QDeadlineTimer deadline(5s);
-                         while (value == kAnswerAfter && comm.InBufferCount() == 0 && !deadline.hasExpired())
+                         while (value == kAnswerAfter && comm.InBufferCount() == 0 &&
+                                !deadline.hasExpired())
                              QThread::usleep(200);
                      });
     Session::press(window, "Command2");
@@ -278,11 +285,16 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Write the numbers to <file>."), QStringLiteral("file"));
-    QCommandLineOption quickOption(QStringLiteral("quick"), QStringLiteral("Small files: a smoke run, not a measurement."));
-    QCommandLineOption ratesOption(QStringLiteral("rates"), QStringLiteral("Only these baud rates, comma-separated."),
+    QCommandLineOption jsonOption(QStringLiteral("json"),
+                                  QStringLiteral("Write the numbers to <file>."),
+                                  QStringLiteral("file"));
+    QCommandLineOption quickOption(QStringLiteral("quick"),
+                                   QStringLiteral("Small files: a smoke run, not a measurement."));
+    QCommandLineOption ratesOption(QStringLiteral("rates"),
+                                   QStringLiteral("Only these baud rates, comma-separated."),
                                    QStringLiteral("list"));
-    QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("The same file size in bytes at every rate."),
+    QCommandLineOption sizeOption(QStringLiteral("size"),
+                                  QStringLiteral("The same file size in bytes at every rate."),
                                   QStringLiteral("bytes"));
     parser.addOptions({jsonOption, quickOption, ratesOption, sizeOption});
     parser.process(app);
@@ -296,14 +308,14 @@ int main(int argc, char* argv[])
     }
     const qsizetype fixedSize = parser.value(sizeOption).toLongLong();
     QJsonArray rows;
-    std::printf("%-7s %7s %8s | %-27s | %-27s\n", "baud", "B/s", "bytes", "kibro: rate ratio  cpu share",
-                "cat:   rate ratio  cpu share");
+    std::printf("%-7s %7s %8s | %-27s | %-27s\n", "baud", "B/s", "bytes",
+                "kibro: rate ratio  cpu share", "cat:   rate ratio  cpu share");
     bool complete = true;
     for (int baud : bauds) {
         const int line = baud / 10;
-        const qsizetype size = fixedSize > 0 ? fixedSize
-                               : quick       ? 512
-                               : baud <= 9600 ? 4 * 1024
+        const qsizetype size = fixedSize > 0   ? fixedSize
+                               : quick         ? 512
+                               : baud <= 9600  ? 4 * 1024
                                : baud == 19200 ? 32 * 1024
                                                : 64 * 1024;
         const QByteArray bytes = randomBytes(size);
@@ -314,7 +326,8 @@ int main(int argc, char* argv[])
                 ours = session.send(bytes, 600s);
         }
         const auto reference = catReference(bytes, line);
-        QJsonObject row{{QStringLiteral("baud"), baud}, {QStringLiteral("line_bytes_per_second"), line},
+        QJsonObject row{{QStringLiteral("baud"), baud},
+                        {QStringLiteral("line_bytes_per_second"), line},
                         {QStringLiteral("bytes"), size}};
         const auto describe = [&](const std::optional<RunResult>& run, const QString& key) {
             if (!run) {
@@ -343,7 +356,8 @@ int main(int argc, char* argv[])
     const auto show = [](const std::optional<double>& value, int decimals) {
         return value ? QString::number(*value, 'f', decimals) : QStringLiteral("failed");
     };
-    std::printf("\nengine ceiling (peer never holds back): %s bytes/s (%s x 3840)\n", qPrintable(show(ceiling, 0)),
+    std::printf("\nengine ceiling (peer never holds back): %s bytes/s (%s x 3840)\n",
+                qPrintable(show(ceiling, 0)),
                 qPrintable(ceiling ? ratio(*ceiling / 3840.0) : QStringLiteral("-")));
     std::printf("cancel latency at 1200 bit/s:          %s ms\n", qPrintable(show(cancel, 1)));
     std::printf("mean pause after a received byte:      %s ms\n", qPrintable(show(pause, 1)));

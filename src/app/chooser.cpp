@@ -90,14 +90,15 @@ bool DirList::setPath(const QString& path)
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
     QStringList chain;
-    for (QDir dir(clean);; ) {
+    for (QDir dir(clean);;) {
         chain.prepend(dir.absolutePath());
         if (!dir.cdUp())
             break;
     }
     int depth = 0;
     for (const QString& ancestor : chain) {
-        const QString label = depth == 0 ? QDir::toNativeSeparators(ancestor) : QDir(ancestor).dirName();
+        const QString label =
+            depth == 0 ? QDir::toNativeSeparators(ancestor) : QDir(ancestor).dirName();
         auto* item = new QListWidgetItem(openIcon, QString(depth * 2, u' ') + label, this);
         item->setData(Qt::UserRole, ancestor);
         ++depth;

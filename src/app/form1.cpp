@@ -24,8 +24,8 @@ constexpr float kDefaultPosition = 1000.0F;
 // A position that is not a number falls back to the default instead of ending the program.
 float storedPosition(const QString& key)
 {
-    const QString text = SettingsStore().read(SettingsStore::kStartup, key,
-                                              singleToText(kDefaultPosition));
+    const QString text =
+        SettingsStore().read(SettingsStore::kStartup, key, singleToText(kDefaultPosition));
     try {
         return toSingle(text);
     } catch (const KibroError&) {
@@ -44,9 +44,9 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KIBRO"));
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                   | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
 
     m_mnuExit = menuBar()->addAction(QStringLiteral("終了(&X)"));
     m_mnuExit->setObjectName(QStringLiteral("mnuExit"));
@@ -97,8 +97,8 @@ void Form1::Form_load()
     SettingsStore store;
     ErrorSection section;
     section([&] {
-        m_comm.setCommPort(toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"),
-                                              QStringLiteral("1"))));
+        m_comm.setCommPort(toInt16(
+            store.read(SettingsStore::kStartup, QStringLiteral("Port"), QStringLiteral("1"))));
     });
     section([&] {
         m_comm.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
@@ -108,7 +108,8 @@ void Form1::Form_load()
     if (section.lastError() == 0)
         return;
 
-    messageBox(this, openErrorText(m_comm.CommPort(), "が開けません。"), QStringLiteral("COM Open Error"));
+    messageBox(this, openErrorText(m_comm.CommPort(), "が開けません。"),
+               QStringLiteral("COM Open Error"));
     mnuSetting_Click();
 }
 

@@ -16,7 +16,8 @@ double toNumber(const QString& text)
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(value))
-        throw KibroError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: \"%1\"").arg(text));
+        throw KibroError(ErrorNumber::TypeMismatch,
+                         QStringLiteral("Type mismatch: \"%1\"").arg(text));
     return value;
 }
 
@@ -25,7 +26,8 @@ double toNumber(const QString& text)
 qint16 toInt16(const QString& text)
 {
     const double rounded = std::nearbyint(toNumber(text)); // default mode rounds half to even
-    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
+    if (rounded < std::numeric_limits<qint16>::min() ||
+        rounded > std::numeric_limits<qint16>::max())
         throw KibroError(ErrorNumber::Overflow, QStringLiteral("Overflow: \"%1\"").arg(text));
     return static_cast<qint16>(rounded);
 }

@@ -16,8 +16,7 @@ public:
     ErrorSection() = default;
 
     // Runs one statement. Returns true when it succeeded.
-    template <typename Statement>
-    bool operator()(Statement&& statement) noexcept
+    template <typename Statement> bool operator()(Statement&& statement) noexcept
     {
         try {
             std::forward<Statement>(statement)();

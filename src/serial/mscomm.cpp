@@ -50,11 +50,21 @@ LineSettings LineSettings::parse(const QString& text)
     if (line.baudRate <= 0)
         refuse(ErrorNumber::InvalidSettings, QStringLiteral("Invalid baud rate \"%1\"").arg(text));
     switch (match.captured(2).at(0).toUpper().unicode()) {
-    case 'E': line.parity = QSerialPort::EvenParity; break;
-    case 'O': line.parity = QSerialPort::OddParity; break;
-    case 'M': line.parity = QSerialPort::MarkParity; break;
-    case 'S': line.parity = QSerialPort::SpaceParity; break;
-    default: line.parity = QSerialPort::NoParity; break;
+    case 'E':
+        line.parity = QSerialPort::EvenParity;
+        break;
+    case 'O':
+        line.parity = QSerialPort::OddParity;
+        break;
+    case 'M':
+        line.parity = QSerialPort::MarkParity;
+        break;
+    case 'S':
+        line.parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        line.parity = QSerialPort::NoParity;
+        break;
     }
     line.dataBits = static_cast<QSerialPort::DataBits>(match.captured(3).toInt());
     const QString stop = match.captured(4);
@@ -125,7 +135,8 @@ void MSComm::setPortOpen(bool open)
 
     const QString device = deviceName();
     if (device.isEmpty())
-        refuse(ErrorNumber::InvalidPortNumber, QStringLiteral("COM%1 has no device").arg(m_commPort));
+        refuse(ErrorNumber::InvalidPortNumber,
+               QStringLiteral("COM%1 has no device").arg(m_commPort));
 
     m_port.setPortName(device);
     m_port.setBaudRate(m_line.baudRate);
@@ -145,8 +156,8 @@ void MSComm::setPortOpen(bool open)
 
 void MSComm::apply(const LineSettings& line)
 {
-    if (!m_port.setBaudRate(line.baudRate) || !m_port.setDataBits(line.dataBits)
-        || !m_port.setParity(line.parity) || !m_port.setStopBits(line.stopBits)) {
+    if (!m_port.setBaudRate(line.baudRate) || !m_port.setDataBits(line.dataBits) ||
+        !m_port.setParity(line.parity) || !m_port.setStopBits(line.stopBits)) {
         const QString reason = m_port.errorString();
         // Put back what worked before; the refusal must have no effect.
         m_port.setBaudRate(m_line.baudRate);

@@ -18,17 +18,25 @@ QString PortMap::builtInDevice(qint16 port)
     return port > 0 ? QStringLiteral("COM%1").arg(port) : QString();
 #elif defined(Q_OS_MACOS)
     switch (port) {
-    case 1: return QStringLiteral("/dev/cu.usbserial");
-    case 2: return QStringLiteral("/dev/cu.usbmodem");
-    default: return {};
+    case 1:
+        return QStringLiteral("/dev/cu.usbserial");
+    case 2:
+        return QStringLiteral("/dev/cu.usbmodem");
+    default:
+        return {};
     }
 #else
     switch (port) {
-    case 0: return QStringLiteral("/dev/ttyS0");
-    case 1: return QStringLiteral("/dev/ttyUSB0");
-    case 2: return QStringLiteral("/dev/ttyUSB1");
-    case 3: return QStringLiteral("/dev/ttyACM0");
-    default: return {};
+    case 0:
+        return QStringLiteral("/dev/ttyS0");
+    case 1:
+        return QStringLiteral("/dev/ttyUSB0");
+    case 2:
+        return QStringLiteral("/dev/ttyUSB1");
+    case 3:
+        return QStringLiteral("/dev/ttyACM0");
+    default:
+        return {};
     }
 #endif
 }

@@ -25,9 +25,12 @@ FileCheck checkSendable(const QFileInfo& info)
 QString fileCheckText(FileCheck check)
 {
     switch (check) {
-    case FileCheck::TooLarge: return QStringLiteral("ファイルが大きすぎます。");
-    case FileCheck::Unreadable: return QStringLiteral("ファイルを読み込めません。");
-    case FileCheck::Ok: break;
+    case FileCheck::TooLarge:
+        return QStringLiteral("ファイルが大きすぎます。");
+    case FileCheck::Unreadable:
+        return QStringLiteral("ファイルを読み込めません。");
+    case FileCheck::Ok:
+        break;
     }
     return {};
 }

@@ -52,8 +52,8 @@ Form2::Form2(MSComm& comm, QString fname, QString fileName, QWidget* parent)
       m_engine(comm, *this, this)
 {
     setObjectName(QStringLiteral("Form2"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                   | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipsSize(this, 5952, 2076));
 
     m_progressBar1 = new QProgressBar(this);
@@ -102,9 +102,10 @@ bool Form2::Form_load()
         return false;
     }
     m_fileSize = static_cast<qint32>(info.size());
-    m_label1->setText(QStringLiteral("FileName:") + m_fileName + u'\n' + QStringLiteral("FileSize:")
-                      + QString::number(m_fileSize) + QStringLiteral(" Byte") + u'\n'
-                      + QStringLiteral("DateTime:") + dateTimeText(info.lastModified()));
+    m_label1->setText(QStringLiteral("FileName:") + m_fileName + u'\n' +
+                      QStringLiteral("FileSize:") + QString::number(m_fileSize) +
+                      QStringLiteral(" Byte") + u'\n' + QStringLiteral("DateTime:") +
+                      dateTimeText(info.lastModified()));
     return true;
 }
 
@@ -191,7 +192,8 @@ QWidget* Form2::messageParent()
 
 void Form2::acknowledgeCancel()
 {
-    messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"), QStringLiteral("CANCEL"));
+    messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"),
+               QStringLiteral("CANCEL"));
 }
 
 void Form2::reportFailure()

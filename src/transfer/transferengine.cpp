@@ -124,10 +124,10 @@ void TransferEngine::waitForLine()
         },
         Qt::QueuedConnection);
     const auto drain = m_comm.driverDrainTime();
-    m_lineTimer.start(drain.count() > 0
-                          ? std::max(kShortestWait,
-                                     std::chrono::ceil<std::chrono::milliseconds>(drain))
-                          : kFallbackWait);
+    m_lineTimer.start(
+        drain.count() > 0
+            ? std::max(kShortestWait, std::chrono::ceil<std::chrono::milliseconds>(drain))
+            : kFallbackWait);
 }
 
 void TransferEngine::stopWaiting()

@@ -33,7 +33,10 @@ public:
     [[nodiscard]] qsizetype count() const { return m_messages.size(); }
     [[nodiscard]] const Message& first() const { return m_messages.constFirst(); }
     // Runs while the box would be up, before it is answered.
-    void onMessage(std::function<void(const Message&)> callback) { m_onMessage = std::move(callback); }
+    void onMessage(std::function<void(const Message&)> callback)
+    {
+        m_onMessage = std::move(callback);
+    }
 
 private:
     QList<Message> m_messages;

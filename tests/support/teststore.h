@@ -14,7 +14,10 @@ public:
     TestStore& operator=(const TestStore&) = delete;
 
     [[nodiscard]] QString directory() const { return m_dir.path(); }
-    [[nodiscard]] QString fileName() const { return m_dir.path() + QStringLiteral("/QUEPA_Kibro.conf"); }
+    [[nodiscard]] QString fileName() const
+    {
+        return m_dir.path() + QStringLiteral("/QUEPA_Kibro.conf");
+    }
 
     // key as "Startup/Left" or "Ports/COM1".
     void set(const QString& key, const QString& value)
@@ -25,12 +28,16 @@ public:
     }
     [[nodiscard]] QString value(const QString& key) const { return open().value(key).toString(); }
     [[nodiscard]] bool contains(const QString& key) const { return open().contains(key); }
-    void mapPort(int port, const QString& device) { set(QStringLiteral("Ports/COM%1").arg(port), device); }
+    void mapPort(int port, const QString& device)
+    {
+        set(QStringLiteral("Ports/COM%1").arg(port), device);
+    }
 
 private:
     [[nodiscard]] QSettings open() const
     {
-        return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QUEPA_Kibro"));
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                         QStringLiteral("QUEPA_Kibro"));
     }
 
     QTemporaryDir m_dir;

@@ -88,8 +88,14 @@ public:
         return m_form1->sendWindow();
     }
 
-    static QPushButton* start(Form2* window) { return window->findChild<QPushButton*>(QStringLiteral("Command2")); }
-    static QPushButton* cancel(Form2* window) { return window->findChild<QPushButton*>(QStringLiteral("Command1")); }
+    static QPushButton* start(Form2* window)
+    {
+        return window->findChild<QPushButton*>(QStringLiteral("Command2"));
+    }
+    static QPushButton* cancel(Form2* window)
+    {
+        return window->findChild<QPushButton*>(QStringLiteral("Command1"));
+    }
 
 private:
     TestStore m_store;
@@ -209,8 +215,11 @@ void TransferTest::receivedBytePausesEveryLaterByte()
     constexpr qint64 kMinimumPauseMicros = 90'000;
     for (qsizetype i = kAnswerAfter; i < times.size(); ++i)
         QVERIFY2(times[i] - times[i - 1] >= kMinimumPauseMicros,
-                 qPrintable(QStringLiteral("byte %1 followed after %2 us").arg(i + 1).arg(times[i] - times[i - 1])));
-    QVERIFY2(times[kAnswerAfter - 1] < kMinimumPauseMicros, "bytes before the answer were held back");
+                 qPrintable(QStringLiteral("byte %1 followed after %2 us")
+                                .arg(i + 1)
+                                .arg(times[i] - times[i - 1])));
+    QVERIFY2(times[kAnswerAfter - 1] < kMinimumPauseMicros,
+             "bytes before the answer were held back");
 }
 
 void TransferTest::cancelMidwaySendsAPrefix()
@@ -226,7 +235,9 @@ void TransferTest::cancelMidwaySendsAPrefix()
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));
 
     bool windowShownDuringBox = false;
-    rig.messages().onMessage([&](const MessageRecorder::Message&) { windowShownDuringBox = window && window->isVisible(); });
+    rig.messages().onMessage([&](const MessageRecorder::Message&) {
+        windowShownDuringBox = window && window->isVisible();
+    });
     Rig::cancel(window)->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 10000);
     QCOMPARE(rig.messages().count(), 1);
@@ -256,7 +267,8 @@ void TransferTest::closeBoxStopsAtOnce()
     const QByteArray bytes = randomBytes(duringPause ? 400 : 48 * 1024);
     QStringList args{QStringLiteral("--rate"), QStringLiteral("4000")};
     if (duringPause)
-        args = {QStringLiteral("--answer-after"), QStringLiteral("5"), QStringLiteral("--answer"), QStringLiteral("00")};
+        args = {QStringLiteral("--answer-after"), QStringLiteral("5"), QStringLiteral("--answer"),
+                QStringLiteral("00")};
     Rig rig(args);
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("F.BIN"), bytes);
@@ -264,7 +276,8 @@ void TransferTest::closeBoxStopsAtOnce()
     QVERIFY(window);
     TransferEngine* engine = &window->engine();
     qint64 sentAtClose = -1;
-    QObject::connect(engine, &TransferEngine::outcomeChanged, [&] { sentAtClose = engine->bytesSent(); });
+    QObject::connect(engine, &TransferEngine::outcomeChanged,
+                     [&] { sentAtClose = engine->bytesSent(); });
 
     Rig::start(window)->click();
     QVERIFY(rig.sim().waitForCount(duringPause ? 8 : 1000, kLongWait));
@@ -288,13 +301,15 @@ void TransferTest::closeBoxStopsAtOnce()
 void TransferTest::cablePulledIsAFailure()
 {
     const QByteArray bytes = randomBytes(64 * 1024);
-    Rig rig({QStringLiteral("--close-after"), QStringLiteral("3000"), QStringLiteral("--rate"), QStringLiteral("20000")});
+    Rig rig({QStringLiteral("--close-after"), QStringLiteral("3000"), QStringLiteral("--rate"),
+             QStringLiteral("20000")});
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("LOST.BIN"), bytes);
     QPointer<Form2> window = rig.open(QStringLiteral("LOST.BIN"));
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
-    QObject::connect(&window->engine(), &TransferEngine::outcomeChanged, [&](TransferEngine::Outcome o) { outcome = o; });
+    QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
+                     [&](TransferEngine::Outcome o) { outcome = o; });
 
     Rig::start(window)->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
@@ -351,12 +366,14 @@ void TransferTest::captionAndDetails()
     QCOMPARE(rig.form1().Fname(), path);
     QCOMPARE(window->FileSize(), 1234);
     QCOMPARE(window->CancelFlag(), qint16(0));
-    const QStringList lines = window->findChild<QLabel*>(QStringLiteral("Label1"))->text().split(u'\n');
+    const QStringList lines =
+        window->findChild<QLabel*>(QStringLiteral("Label1"))->text().split(u'\n');
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], QStringLiteral("FileName:TEST.BAS"));
     QCOMPARE(lines[1], QStringLiteral("FileSize:1234 Byte"));
     const QDateTime stamp = QFileInfo(path).lastModified();
-    QCOMPARE(lines[2], QStringLiteral("DateTime:") + stamp.toString(QStringLiteral("yyyy/MM/dd H:mm:ss")));
+    QCOMPARE(lines[2],
+             QStringLiteral("DateTime:") + stamp.toString(QStringLiteral("yyyy/MM/dd H:mm:ss")));
     QVERIFY(Rig::start(window)->isDefault());
 }
 
@@ -374,7 +391,8 @@ void TransferTest::unreadableFile()
     QVERIFY(rig.ready());
     const QString path = rig.writeFile(QStringLiteral("GONE.BAS"), "10 END\r\n");
     rig.form1().Dir1()->setPath(rig.folder());
-    QVERIFY(rig.form1().File1()->findItems(QStringLiteral("GONE.BAS"), Qt::MatchExactly).size() == 1);
+    QVERIFY(rig.form1().File1()->findItems(QStringLiteral("GONE.BAS"), Qt::MatchExactly).size() ==
+            1);
     if (!atStart)
         QFile::remove(path);
     QPointer<Form2> window = rig.open(QStringLiteral("GONE.BAS"));
@@ -449,11 +467,16 @@ void TransferTest::fullPathHasOneSeparator_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QChar>("separator");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("directory") << "C:\\DATA" << "A.BAS" << QChar(u'\\') << "C:\\DATA\\A.BAS";
-    QTest::newRow("drive root") << "C:\\" << "A.BAS" << QChar(u'\\') << "C:\\A.BAS";
-    QTest::newRow("linux directory") << "/home/pb" << "A.BAS" << QChar(u'/') << "/home/pb/A.BAS";
-    QTest::newRow("linux root") << "/" << "A.BAS" << QChar(u'/') << "/A.BAS";
-    QTest::newRow("only the last character counts") << "/a//b" << "x" << QChar(u'/') << "/a//b/x";
+    QTest::newRow("directory") << "C:\\DATA"
+                               << "A.BAS" << QChar(u'\\') << "C:\\DATA\\A.BAS";
+    QTest::newRow("drive root") << "C:\\"
+                                << "A.BAS" << QChar(u'\\') << "C:\\A.BAS";
+    QTest::newRow("linux directory") << "/home/pb"
+                                     << "A.BAS" << QChar(u'/') << "/home/pb/A.BAS";
+    QTest::newRow("linux root") << "/"
+                                << "A.BAS" << QChar(u'/') << "/A.BAS";
+    QTest::newRow("only the last character counts") << "/a//b"
+                                                    << "x" << QChar(u'/') << "/a//b/x";
 }
 
 void TransferTest::fullPathHasOneSeparator()
