@@ -108,7 +108,8 @@ void Form1::Form_load()
     if (section.lastError() == 0)
         return;
 
-    messageBox(this, openErrorText(m_comm.CommPort(), "が開けません。"),
+    // The main window is not shown yet: the box stands on its own, centred on the screen.
+    messageBox(nullptr, openErrorText(m_comm.CommPort(), "が開けません。"),
                QStringLiteral("COM Open Error"));
     mnuSetting_Click();
 }
