@@ -119,7 +119,6 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
         auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_frame1);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
         option->setFont(font);
-        option->installEventFilter(this);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 1212, 180));
         m_rateOptions[i] = option;
     }
@@ -131,7 +130,6 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
         auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i), m_frame2);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 7));
         option->setFont(font);
-        option->installEventFilter(this);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 732, 180));
         m_portOptions[i] = option;
     }
@@ -282,26 +280,32 @@ void Form3::closeEvent(QCloseEvent* event)
         Form_Unload();
 }
 
-bool Form3::eventFilter(QObject* watched, QEvent* event)
+bool Form3::focusNextPrevChild(bool next)
 {
     // An option group is one stop for Tab, entered at its choice; the arrows move within it.
-    if (event->type() == QEvent::FocusIn) {
-        const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        auto* option = qobject_cast<QRadioButton*>(watched);
-        if (option && !option->isChecked() &&
-            (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)) {
-            const auto siblings = option->parentWidget()->findChildren<QRadioButton*>(
-                QString(), Qt::FindDirectChildrenOnly);
-            for (QRadioButton* sibling : siblings) {
-                if (sibling->isChecked()) {
-                    // Handled: the option passed over must not take the group's Tab stop.
-                    sibling->setFocus(reason);
-                    return true;
-                }
-            }
+    // Decided here rather than by following focus events, which an inactive window never gets.
+    const auto entry = [](const auto& options) -> QWidget* {
+        for (QRadioButton* option : options) {
+            if (option->isChecked())
+                return option;
         }
-    }
-    return QDialog::eventFilter(watched, event);
+        return options.front();
+    };
+    const std::array<QWidget*, 4> stops{entry(m_rateOptions), entry(m_portOptions), m_command1,
+                                        m_command2};
+    const QWidget* current = focusWidget();
+    const auto inStop = [current](const QWidget* stop) {
+        return current == stop || (current && qobject_cast<const QRadioButton*>(current) &&
+                                   qobject_cast<const QRadioButton*>(stop) &&
+                                   current->parentWidget() == stop->parentWidget());
+    };
+    const auto found = std::find_if(stops.begin(), stops.end(), inStop);
+    if (found == stops.end())
+        return QDialog::focusNextPrevChild(next);
+    const auto index = static_cast<std::size_t>(found - stops.begin());
+    const std::size_t target = (index + (next ? 1 : stops.size() - 1)) % stops.size();
+    stops[target]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void Form3::keyPressEvent(QKeyEvent* event)

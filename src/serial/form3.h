@@ -40,7 +40,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
 
