@@ -218,8 +218,13 @@ void TransferTest::receivedBytePausesEveryLaterByte()
                  qPrintable(QStringLiteral("byte %1 followed after %2 us")
                                 .arg(i + 1)
                                 .arg(times[i] - times[i - 1])));
-    QVERIFY2(times[kAnswerAfter - 1] < kMinimumPauseMicros,
-             "bytes before the answer were held back");
+    // Before the answer nothing waits: a pause there would show on every byte, a busy machine
+    // stalling the test on one or two.
+    int heldBefore = 0;
+    for (qsizetype i = 1; i < kAnswerAfter; ++i)
+        heldBefore += times[i] - times[i - 1] >= kMinimumPauseMicros ? 1 : 0;
+    QVERIFY2(heldBefore <= 2,
+             qPrintable(QStringLiteral("%1 bytes held before the answer").arg(heldBefore)));
 }
 
 void TransferTest::cancelMidwaySendsAPrefix()
