@@ -1,11 +1,11 @@
 // Measures pacing against the simulated pocket computer draining at each line rate: the rate
 // it sees, the program's CPU share, the engine's ceiling, cancel latency and the pause after a
 // received byte; with `cat` to the device as the reference. Prints a table and writes JSON.
-#include "chooser.h"
-#include "form1.h"
-#include "form2.h"
+#include "filechooser.h"
+#include "mainwindow.h"
 #include "messagebox.h"
 #include "pocketsim.h"
+#include "sendwindow.h"
 #include "teststore.h"
 
 #include <QApplication>
@@ -94,32 +94,32 @@ public:
         m_ok = m_sim.start(m_store.directory() + QStringLiteral("/COM1"), simArgs);
         m_store.mapPort(1, m_sim.linkPath());
         m_store.set(QStringLiteral("Startup/Settings"), QStringLiteral("%1,N,8,1").arg(baud));
-        m_form1 = std::make_unique<kibro::Form1>();
-        m_form1->setEndProgram([] {});
-        m_form1->Form_load();
-        m_form1->show();
-        m_ok = m_ok && m_form1->MSComm1().PortOpen();
+        m_mainWindow = std::make_unique<kibro::MainWindow>();
+        m_mainWindow->setEndProgram([] {});
+        m_mainWindow->startUp();
+        m_mainWindow->show();
+        m_ok = m_ok && m_mainWindow->serialPort().isOpen();
     }
 
     [[nodiscard]] bool ok() const { return m_ok; }
     [[nodiscard]] PocketSim& sim() { return m_sim; }
-    [[nodiscard]] kibro::MSComm& comm() { return m_form1->MSComm1(); }
+    [[nodiscard]] kibro::SerialPort& comm() { return m_mainWindow->serialPort(); }
 
-    QPointer<kibro::Form2> open(const QByteArray& bytes)
+    QPointer<kibro::SendWindow> open(const QByteArray& bytes)
     {
         const QString path = m_files.path() + QStringLiteral("/BENCH.BIN");
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return {};
         file.close();
-        m_form1->Dir1()->setPath(m_files.path());
-        m_form1->File1()->setPath(m_files.path());
-        if (!m_form1->File1()->selectFile(QStringLiteral("BENCH.BIN")))
+        m_mainWindow->directoryList()->setPath(m_files.path());
+        m_mainWindow->fileList()->setPath(m_files.path());
+        if (!m_mainWindow->fileList()->selectFile(QStringLiteral("BENCH.BIN")))
             return {};
-        return m_form1->sendWindow();
+        return m_mainWindow->sendWindow();
     }
 
-    static void press(kibro::Form2* window, const char* button)
+    static void press(kibro::SendWindow* window, const char* button)
     {
         window->findChild<QPushButton*>(QString::fromLatin1(button))->click();
     }
@@ -127,7 +127,7 @@ public:
     // Sends the file and measures until the pocket computer has all of it.
     std::optional<RunResult> send(const QByteArray& bytes, std::chrono::milliseconds timeout)
     {
-        QPointer<kibro::Form2> window = open(bytes);
+        QPointer<kibro::SendWindow> window = open(bytes);
         if (!window)
             return std::nullopt;
         QElapsedTimer wall;
@@ -152,7 +152,7 @@ private:
     TestStore m_store;
     QTemporaryDir m_files;
     PocketSim m_sim;
-    std::unique_ptr<kibro::Form1> m_form1;
+    std::unique_ptr<kibro::MainWindow> m_mainWindow;
     bool m_ok = false;
 };
 
@@ -220,7 +220,7 @@ std::optional<double> cancelLatencyMs()
     Session session(1200, {QStringLiteral("--rate"), QStringLiteral("120")});
     if (!session.ok())
         return std::nullopt;
-    QPointer<kibro::Form2> window = session.open(randomBytes(64 * 1024));
+    QPointer<kibro::SendWindow> window = session.open(randomBytes(64 * 1024));
     if (!window)
         return std::nullopt;
     QElapsedTimer clock;
@@ -247,15 +247,15 @@ std::optional<double> meanPauseMs()
     if (!session.ok())
         return std::nullopt;
     const QByteArray bytes = randomBytes(kAnswerAfter + 40);
-    QPointer<kibro::Form2> window = session.open(bytes);
+    QPointer<kibro::SendWindow> window = session.open(bytes);
     if (!window)
         return std::nullopt;
     // Hold the sender after byte 20 until the answer is in, so the pauses start at byte 21.
-    kibro::MSComm& comm = session.comm();
+    kibro::SerialPort& comm = session.comm();
     QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
                      &QProgressBar::valueChanged, [&comm](int value) {
                          QDeadlineTimer deadline(5s);
-                         while (value == kAnswerAfter && comm.InBufferCount() == 0 &&
+                         while (value == kAnswerAfter && comm.inBufferCount() == 0 &&
                                 !deadline.hasExpired())
                              QThread::usleep(200);
                      });

@@ -1,7 +1,7 @@
 #include "transferengine.h"
 
 #include "errors.h"
-#include "mscomm.h"
+#include "serialport.h"
 
 namespace kibro {
 
@@ -15,13 +15,13 @@ constexpr std::chrono::microseconds kSlice{250};
 
 } // namespace
 
-TransferEngine::TransferEngine(MSComm& comm, TransferView& view, QObject* parent)
-    : QObject(parent), m_comm(comm), m_view(view)
+TransferEngine::TransferEngine(SerialPort& serial, TransferView& view, QObject* parent)
+    : QObject(parent), m_serial(serial), m_view(view)
 {
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setInterval(kTickInterval);
-    m_timer1.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer1, &QTimer::timeout, this, &TransferEngine::Timer1_Timer);
+    m_tickTimer.setObjectName(QStringLiteral("Timer1"));
+    m_tickTimer.setInterval(kTickInterval);
+    m_tickTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_tickTimer, &QTimer::timeout, this, &TransferEngine::onTick);
 
     m_lineTimer.setSingleShot(true);
     m_lineTimer.setTimerType(Qt::PreciseTimer);
@@ -48,8 +48,8 @@ void TransferEngine::start(QByteArray bytes)
 
     m_view.setProgressRange(0, static_cast<int>(m_bytes.size()));
     try {
-        m_comm.setInBufferCount(0);
-        m_comm.setOutBufferCount(0);
+        m_serial.setInBufferCount(0);
+        m_serial.setOutBufferCount(0);
     } catch (const KibroError&) {
         finish(Outcome::Failed);
         return;
@@ -90,24 +90,24 @@ void TransferEngine::abandon()
         m_outcome = Outcome::Abandoned;
 }
 
-void TransferEngine::Timer1_Timer()
+void TransferEngine::onTick()
 {
     ++m_tickCount;
     if (m_pausing && m_tickCount >= kPauseTicks) {
-        m_timer1.stop();
+        m_tickTimer.stop();
         m_pausing = false;
         m_stage = m_afterPause;
         run();
     }
 }
 
-void TransferEngine::PauseTicks(Stage resumeAt)
+void TransferEngine::startPause(Stage resumeAt)
 {
     m_yield.stop();
     m_tickCount = 0;
     m_afterPause = resumeAt;
     m_pausing = true;
-    m_timer1.start();
+    m_tickTimer.start();
 }
 
 void TransferEngine::waitForLine()
@@ -115,7 +115,7 @@ void TransferEngine::waitForLine()
     m_yield.stop();
     m_waiting = true;
     m_activity = connect(
-        &m_comm, &MSComm::activity, this,
+        &m_serial, &SerialPort::activity, this,
         [this] {
             if (!m_waiting)
                 return;
@@ -123,7 +123,7 @@ void TransferEngine::waitForLine()
             run();
         },
         Qt::QueuedConnection);
-    const auto drain = m_comm.driverDrainTime();
+    const auto drain = m_serial.driverDrainTime();
     m_lineTimer.start(
         drain.count() > 0
             ? std::max(kShortestWait, std::chrono::ceil<std::chrono::milliseconds>(drain))
@@ -137,7 +137,7 @@ void TransferEngine::stopWaiting()
         disconnect(m_activity);
     m_lineTimer.stop();
     if (m_pausing) {
-        m_timer1.stop();
+        m_tickTimer.stop();
         m_pausing = false;
     }
 }
@@ -176,14 +176,14 @@ void TransferEngine::run()
                 break;
             case Stage::CheckReceived:
                 m_stage = Stage::CheckTransmit;
-                if (m_comm.InBufferCount() != 0) {
-                    PauseTicks(Stage::CheckTransmit);
+                if (m_serial.inBufferCount() != 0) {
+                    startPause(Stage::CheckTransmit);
                     m_running = false;
                     return;
                 }
                 break;
             case Stage::CheckTransmit: {
-                if (m_comm.OutBufferCount() != 0) {
+                if (m_serial.outBufferCount() != 0) {
                     // After the wait, received bytes are looked at again before the next
                     // look at the line: the same as the check before it.
                     m_stage = Stage::CheckReceived;
@@ -196,7 +196,7 @@ void TransferEngine::run()
             }
             case Stage::Write:
                 m_oneByte[0] = m_bytes[m_index];
-                m_comm.setOutput(m_oneByte);
+                m_serial.write(m_oneByte);
                 ++m_index;
                 m_view.setProgressValue(static_cast<int>(m_index));
                 m_stage = Stage::Top;

@@ -9,7 +9,7 @@
 
 namespace kibro {
 
-class MSComm;
+class SerialPort;
 
 // What the engine needs from the window that shows a transfer.
 class TransferView
@@ -41,7 +41,7 @@ public:
     static constexpr std::chrono::milliseconds kTickInterval{10};
     static constexpr int kPauseTicks = 10;
 
-    TransferEngine(MSComm& comm, TransferView& view, QObject* parent = nullptr);
+    TransferEngine(SerialPort& serial, TransferView& view, QObject* parent = nullptr);
 
     // Starts sending; the view hears of the end through unload().
     void start(QByteArray bytes);
@@ -56,12 +56,12 @@ public:
 
     [[nodiscard]] Outcome outcome() const noexcept { return m_outcome; }
     [[nodiscard]] bool isRunning() const noexcept { return m_outcome == Outcome::Running; }
-    [[nodiscard]] qint16 CancelFlag() const noexcept { return m_cancelFlag; }
-    [[nodiscard]] qint16 TickCount() const noexcept { return m_tickCount; }
+    [[nodiscard]] qint16 cancelFlag() const noexcept { return m_cancelFlag; }
+    [[nodiscard]] qint16 tickCount() const noexcept { return m_tickCount; }
     [[nodiscard]] qint64 bytesSent() const noexcept { return m_index; }
-    [[nodiscard]] QTimer& Timer1() noexcept { return m_timer1; }
+    [[nodiscard]] QTimer& tickTimer() noexcept { return m_tickTimer; }
 
-    void Timer1_Timer();
+    void onTick();
 
 signals:
     void outcomeChanged(kibro::TransferEngine::Outcome outcome);
@@ -70,13 +70,13 @@ private:
     enum class Stage { Top, CheckReceived, CheckTransmit, Write };
 
     void run();
-    void PauseTicks(Stage resumeAt);
+    void startPause(Stage resumeAt);
     void waitForLine();
     void stopWaiting();
     void yieldThenRun();
     void finish(Outcome outcome);
 
-    MSComm& m_comm;
+    SerialPort& m_serial;
     TransferView& m_view;
     QByteArray m_bytes;
     QByteArray m_oneByte{1, '\0'};
@@ -92,7 +92,7 @@ private:
     qint16 m_cancelFlag = 0;
     qint16 m_tickCount = 0;
     Stage m_afterPause = Stage::Top;
-    QTimer m_timer1;
+    QTimer m_tickTimer;
     QTimer m_lineTimer;
     QTimer m_yield;
     QMetaObject::Connection m_activity;

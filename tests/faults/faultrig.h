@@ -2,13 +2,13 @@
 // What every fault case shares: the real main window on a store of its own, COM1 behind a
 // simulated pocket computer, message boxes answered and recorded, and every wait bounded.
 
-#include "chooser.h"
+#include "filechooser.h"
 #include "filepath.h"
-#include "form1.h"
-#include "form2.h"
-#include "form3.h"
+#include "mainwindow.h"
 #include "messagerecorder.h"
 #include "pocketsim.h"
+#include "sendwindow.h"
+#include "settingswindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -203,19 +203,19 @@ public:
     // Start-up as main() does it, with the end of the program recorded instead of done.
     void load()
     {
-        m_form1 = std::make_unique<kibro::Form1>();
-        m_form1->setEndProgram([this] { ++m_endCount; });
-        m_form1->Form_load();
-        m_form1->show();
+        m_mainWindow = std::make_unique<kibro::MainWindow>();
+        m_mainWindow->setEndProgram([this] { ++m_endCount; });
+        m_mainWindow->startUp();
+        m_mainWindow->show();
     }
 
-    [[nodiscard]] kibro::Form1& form1() { return *m_form1; }
+    [[nodiscard]] kibro::MainWindow& mainWindow() { return *m_mainWindow; }
     [[nodiscard]] FaultStore& store() { return m_store; }
     [[nodiscard]] PocketSim& sim() { return m_sim; }
     [[nodiscard]] MessageRecorder& messages() { return m_messages; }
     [[nodiscard]] QString folder() const { return m_files.path(); }
     [[nodiscard]] int endCount() const { return m_endCount; }
-    [[nodiscard]] bool portOpen() { return m_form1->MSComm1().PortOpen(); }
+    [[nodiscard]] bool portOpen() { return m_mainWindow->serialPort().isOpen(); }
 
     QString writeFile(const QString& name, const QByteArray& bytes)
     {
@@ -235,27 +235,27 @@ public:
     bool list(const QString& directory = {})
     {
         const QString where = directory.isEmpty() ? m_files.path() : directory;
-        m_form1->Dir1()->setPath(where);
-        return m_form1->File1()->setPath(where);
+        m_mainWindow->directoryList()->setPath(where);
+        return m_mainWindow->fileList()->setPath(where);
     }
     // Clicks a file of the list; the send window it opened, if any.
-    kibro::Form2* click(const QString& name)
+    kibro::SendWindow* click(const QString& name)
     {
-        if (!m_form1->File1()->selectFile(name))
+        if (!m_mainWindow->fileList()->selectFile(name))
             return nullptr;
-        return m_form1->sendWindow();
+        return m_mainWindow->sendWindow();
     }
-    kibro::Form2* open(const QString& name, const QString& directory = {})
+    kibro::SendWindow* open(const QString& name, const QString& directory = {})
     {
         return list(directory) ? click(name) : nullptr;
     }
 
     // "設定(&S)", or the window start-up already showed.
-    kibro::Form3* settings()
+    kibro::SettingsWindow* settings()
     {
-        if (!m_form1->settingsWindow())
-            m_form1->mnuSetting_Click();
-        return m_form1->settingsWindow();
+        if (!m_mainWindow->settingsWindow())
+            m_mainWindow->onSettingsTriggered();
+        return m_mainWindow->settingsWindow();
     }
 
     static QPushButton* startButton(QWidget* window)
@@ -271,7 +271,7 @@ public:
     // port back. Returns why that did not leave the port open, or nothing.
     QString cycleSettings()
     {
-        QPointer<kibro::Form3> window = settings();
+        QPointer<kibro::SettingsWindow> window = settings();
         if (!window)
             return QStringLiteral("no settings window");
         if (portOpen())
@@ -292,7 +292,7 @@ public:
             return QStringLiteral("cannot write ") + name;
         const qsizetype messagesBefore = m_messages.count();
         const qint64 before = m_sim.receivedCount();
-        QPointer<kibro::Form2> window = open(name);
+        QPointer<kibro::SendWindow> window = open(name);
         if (!window)
             return QStringLiteral("no send window for ") + name;
         QTest::mouseClick(startButton(window), Qt::LeftButton);
@@ -317,7 +317,7 @@ private:
     QTemporaryDir m_files;
     PocketSim m_sim;
     MessageRecorder m_messages;
-    std::unique_ptr<kibro::Form1> m_form1;
+    std::unique_ptr<kibro::MainWindow> m_mainWindow;
     int m_endCount = 0;
 };
 

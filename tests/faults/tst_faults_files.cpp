@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 using namespace faults;
-using kibro::Form2;
+using kibro::SendWindow;
 
 namespace {
 
@@ -133,7 +133,7 @@ void FileFaults::fileCases()
 
     if (when == When::AtClick)
         FAULT_OK(apply(change, path, &content));
-    QPointer<Form2> window = rig.click(name);
+    QPointer<SendWindow> window = rig.click(name);
     if (when == When::AtClick && !message.isEmpty()) {
         QVERIFY(!window);
     } else {
@@ -167,7 +167,7 @@ void FileFaults::fileCases()
     const qsizetype messages = rig.messages().count();
     FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
     QCOMPARE(rig.messages().count(), messages);
-    rig.form1().mnuExit_Click();
+    rig.mainWindow().onExitTriggered();
     QCOMPARE(rig.endCount(), 1);
 }
 
@@ -210,7 +210,7 @@ private slots:
         const QByteArray encoded = QFile::encodeName(path);
         if (!atStart)
             QVERIFY(::chmod(encoded.constData(), 0) == 0);
-        QPointer<Form2> window = rig.open(QStringLiteral("SECRET.BAS"));
+        QPointer<SendWindow> window = rig.open(QStringLiteral("SECRET.BAS"));
         if (atStart) {
             QVERIFY(window);
             QVERIFY(::chmod(encoded.constData(), 0) == 0);
@@ -225,7 +225,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(rig.sim().receivedCount(), 0);
         FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
-        rig.form1().mnuExit_Click();
+        rig.mainWindow().onExitTriggered();
         QCOMPARE(rig.endCount(), 1);
     }
 };
@@ -247,19 +247,19 @@ void FileFaults::folderVanishesUnderTheLists()
     QFile file(folder + QStringLiteral("/A.BAS"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("10 END\r\n") == 8);
     file.close();
-    QVERIFY(rig.form1().Dir1()->setPath(folder));
-    QCOMPARE(rig.form1().File1()->count(), 1);
+    QVERIFY(rig.mainWindow().directoryList()->setPath(folder));
+    QCOMPARE(rig.mainWindow().fileList()->count(), 1);
 
     QVERIFY(QDir(folder).removeRecursively());
     QVERIFY(!rig.click(QStringLiteral("A.BAS")));
     QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
     QCOMPARE(rig.messages().first().text, kUnreadableText);
     // The stale subdirectory entry cannot be opened; the lists stay where they were.
-    QVERIFY(!rig.form1().Dir1()->setPath(folder + QStringLiteral("/DEEPER")));
-    QCOMPARE(QDir::cleanPath(rig.form1().Dir1()->path()), QDir::cleanPath(folder));
-    QCOMPARE(rig.form1().File1()->count(), 1);
+    QVERIFY(!rig.mainWindow().directoryList()->setPath(folder + QStringLiteral("/DEEPER")));
+    QCOMPARE(QDir::cleanPath(rig.mainWindow().directoryList()->path()), QDir::cleanPath(folder));
+    QCOMPARE(rig.mainWindow().fileList()->count(), 1);
     // Going up still works, and so does the next file.
-    QVERIFY(rig.form1().Dir1()->setPath(rig.folder()));
+    QVERIFY(rig.mainWindow().directoryList()->setPath(rig.folder()));
     FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
 }
 

@@ -11,8 +11,8 @@
 #include <sys/types.h>
 
 using namespace faults;
-using kibro::Form2;
-using kibro::Form3;
+using kibro::SendWindow;
+using kibro::SettingsWindow;
 using kibro::TransferEngine;
 
 namespace {
@@ -65,12 +65,12 @@ const QString kDeniedToRoot = QStringLiteral("/proc/sys/vm/compact_memory");
     return ::access(QFile::encodeName(path).constData(), R_OK) != 0 && errno == EACCES;
 }
 
-void clickOk(Form3* window)
+void clickOk(SettingsWindow* window)
 {
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
 }
 
-void clickCancel(Form3* window)
+void clickCancel(SettingsWindow* window)
 {
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("Command2")), Qt::LeftButton);
 }
@@ -120,7 +120,8 @@ void LineFaults::cablePulled()
         rig.store().mapPort(1, rig.link());
         rig.load();
         expected = {{openFailedText(1), kOpenErrorTitle}};
-        QVERIFY(rig.form1().settingsWindow() && rig.form1().settingsWindow()->isVisible());
+        QVERIFY(rig.mainWindow().settingsWindow() &&
+                rig.mainWindow().settingsWindow()->isVisible());
         break;
     case Pull::AsStartupEnds:
         QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
@@ -148,7 +149,7 @@ void LineFaults::cablePulled()
         QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
         rig.load();
         rig.writeFile(QStringLiteral("PROG.BIN"), file);
-        QPointer<Form2> window = rig.open(QStringLiteral("PROG.BIN"));
+        QPointer<SendWindow> window = rig.open(QStringLiteral("PROG.BIN"));
         QVERIFY(window);
         TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
         QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
@@ -157,7 +158,7 @@ void LineFaults::cablePulled()
         if (inPause) {
             QVERIFY(rig.sim().waitForCount(6, kLongWait));
             const TransferEngine* engine = &window->engine();
-            QTRY_VERIFY_WITH_TIMEOUT(window && engine->TickCount() > 0 && engine->TickCount() < 9,
+            QTRY_VERIFY_WITH_TIMEOUT(window && engine->tickCount() > 0 && engine->tickCount() < 9,
                                      kWaitMs);
             rig.pullCable();
         }
@@ -173,7 +174,7 @@ void LineFaults::cablePulled()
     case Pull::SettingsOpen: {
         QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
         rig.load();
-        QPointer<Form3> window = rig.settings();
+        QPointer<SettingsWindow> window = rig.settings();
         QVERIFY(window);
         rig.pullCable();
         clickCancel(window);
@@ -196,7 +197,7 @@ void LineFaults::cablePulled()
 
     // A file sent with the cable out fails out loud.
     rig.writeFile(QStringLiteral("OUT.BAS"), "10 PRINT 1\r\n");
-    QPointer<Form2> window = rig.open(QStringLiteral("OUT.BAS"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("OUT.BAS"));
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
@@ -211,7 +212,7 @@ void LineFaults::cablePulled()
     FAULT_OK(rig.sendWhole(QStringLiteral("BACK.BIN"), randomBytes(3000)));
     QCOMPARE(rig.messages().count(), expected.size() + 1);
 
-    rig.form1().mnuExit_Click();
+    rig.mainWindow().onExitTriggered();
     QCOMPARE(rig.endCount(), 1);
     QVERIFY(!rig.portOpen());
 }
@@ -292,14 +293,14 @@ void LineFaults::portRefused()
     };
 
     QElapsedTimer handler;
-    QPointer<Form3> window;
+    QPointer<SettingsWindow> window;
     QString expected;
     switch (stage) {
     case Stage::Startup:
         FAULT_OK(refuse());
         handler.start();
         rig.load();
-        window = rig.form1().settingsWindow();
+        window = rig.mainWindow().settingsWindow();
         expected = openFailedText(1);
         break;
     case Stage::SettingsOk:
@@ -339,7 +340,7 @@ void LineFaults::portRefused()
     rig.store().mapPort(1, rig.link());
     FAULT_OK(rig.cycleSettings());
     FAULT_OK(rig.sendWhole(QStringLiteral("OK.BAS"), randomBytes(500)));
-    rig.form1().mnuExit_Click();
+    rig.mainWindow().onExitTriggered();
     QCOMPARE(rig.endCount(), 1);
 }
 
@@ -384,7 +385,7 @@ private slots:
         Rig rig;
         rig.store().mapPort(1, device);
         rig.load();
-        QPointer<Form3> window = rig.form1().settingsWindow();
+        QPointer<SettingsWindow> window = rig.mainWindow().settingsWindow();
         if (throughSettings) {
             QVERIFY(window);
             clickOk(window);
@@ -397,7 +398,7 @@ private slots:
         }
         QVERIFY(window && window->isVisible());
         QVERIFY(!rig.portOpen());
-        rig.form1().mnuExit_Click();
+        rig.mainWindow().onExitTriggered();
         QCOMPARE(rig.endCount(), 1);
     }
 };
@@ -451,7 +452,7 @@ void LineFaults::stalledLine()
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.load();
     rig.writeFile(QStringLiteral("BIG.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("BIG.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("BIG.BIN"));
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));
@@ -479,10 +480,10 @@ void LineFaults::stalledLine()
         window->close();
         expected = kCancelText;
     } else if (action == u"settings") {
-        rig.form1().mnuSetting_Click();
+        rig.mainWindow().onSettingsTriggered();
         expected = kFailureText;
     } else if (action == u"exit") {
-        rig.form1().mnuExit_Click();
+        rig.mainWindow().onExitTriggered();
     } else {
         QVERIFY(::kill(pid, SIGKILL) == 0);
         expected = kFailureText;

@@ -98,10 +98,10 @@ Census takeCensus()
     census.topLevels = topLevels.size();
     for (QWidget* widget : topLevels) {
         census.qtimers += widget->findChildren<QTimer*>().size();
-        census.sendWindows += widget->findChildren<kibro::Form2*>().size() +
-                              (qobject_cast<kibro::Form2*>(widget) ? 1 : 0);
-        census.settingsWindows += widget->findChildren<kibro::Form3*>().size() +
-                                  (qobject_cast<kibro::Form3*>(widget) ? 1 : 0);
+        census.sendWindows += widget->findChildren<kibro::SendWindow*>().size() +
+                              (qobject_cast<kibro::SendWindow*>(widget) ? 1 : 0);
+        census.settingsWindows += widget->findChildren<kibro::SettingsWindow*>().size() +
+                                  (qobject_cast<kibro::SettingsWindow*>(widget) ? 1 : 0);
     }
     return census;
 }
@@ -181,7 +181,7 @@ void LongUse::transfersAndSettingsCycles()
 
     QCOMPARE(rig.messages().count(), 0);
     QCOMPARE(sha256Hex(rig.sim().received()), sha256Hex(everything));
-    rig.form1().mnuExit_Click();
+    rig.mainWindow().onExitTriggered();
     QCOMPARE(rig.endCount(), 1);
 }
 

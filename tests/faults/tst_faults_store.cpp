@@ -31,7 +31,7 @@ QByteArray startup(const QByteArray& lines)
 QPoint runOnce(Rig& rig, double left, double top, const QString& message)
 {
     rig.load();
-    kibro::Form1& form = rig.form1();
+    kibro::MainWindow& form = rig.mainWindow();
     [&] {
         QVERIFY(form.isVisible());
         QVERIFY(!form.hasEnded());
@@ -51,7 +51,7 @@ QPoint runOnce(Rig& rig, double left, double top, const QString& message)
     }();
     const QPoint position = form.pos();
     QTest::qWait(50); // the event loop runs with the damage in place
-    form.mnuExit_Click();
+    form.onExitTriggered();
     [&] {
         QCOMPARE(rig.endCount(), 1);
         QVERIFY(!rig.portOpen());
@@ -67,11 +67,11 @@ void verifyNextRun(Rig& rig, QPoint position)
         const double value = rig.store().value(QLatin1String(key)).toString().toDouble(&number);
         QVERIFY2(number && std::isfinite(value), key);
     }
-    kibro::Form1 next;
+    kibro::MainWindow next;
     next.setEndProgram([] {});
-    next.Form_load();
+    next.startUp();
     QCOMPARE(next.pos(), position);
-    next.mnuExit_Click();
+    next.onExitTriggered();
 }
 
 } // namespace

@@ -7,8 +7,8 @@
 #include <QSerialPort>
 
 using namespace faults;
-using kibro::Form2;
-using kibro::Form3;
+using kibro::SendWindow;
+using kibro::SettingsWindow;
 using kibro::TransferEngine;
 
 namespace {
@@ -21,12 +21,12 @@ enum class Moment { MidTransfer, InsidePause, CancelMessageUp };
 enum class Exit { Menu, CloseBox };
 
 // Waits until a transfer is under way at the moment the row asks for.
-bool reach(Rig& rig, Form2* window, Moment moment)
+bool reach(Rig& rig, SendWindow* window, Moment moment)
 {
     if (moment == Moment::InsidePause) {
         const TransferEngine* engine = &window->engine();
         return rig.sim().waitForCount(6, kLongWait) &&
-               QTest::qWaitFor([&] { return engine->TickCount() > 0 && engine->TickCount() < 9; },
+               QTest::qWaitFor([&] { return engine->tickCount() > 0 && engine->tickCount() < 9; },
                                kWaitMs);
     }
     return rig.sim().waitForCount(1000, kLongWait);
@@ -118,7 +118,7 @@ void TogetherFaults::startThenCancelAtOnce()
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
     rig.load();
     rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
@@ -140,7 +140,7 @@ void TogetherFaults::startTwice()
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.load();
     rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     QPushButton* start = Rig::startButton(window);
     QTest::mouseClick(start, Qt::LeftButton);
@@ -170,7 +170,7 @@ void TogetherFaults::cancelTwice()
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
     rig.load();
     rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     QPushButton* cancel = Rig::cancelButton(window);
     if (!second.isEmpty()) {
@@ -230,9 +230,9 @@ void TogetherFaults::exitMidTransfer()
     Rig rig;
     QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
     rig.load();
-    rig.form1().move(200, 150);
+    rig.mainWindow().move(200, 150);
     rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
 
     // Every byte written moves the bar; none may be written once the program has ended.
@@ -246,9 +246,9 @@ void TogetherFaults::exitMidTransfer()
                      });
     const auto exitNow = [&] {
         if (exit == Exit::Menu)
-            rig.form1().findChild<QAction*>(QStringLiteral("mnuExit"))->trigger();
+            rig.mainWindow().findChild<QAction*>(QStringLiteral("mnuExit"))->trigger();
         else
-            rig.form1().close();
+            rig.mainWindow().close();
     };
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QVERIFY(reach(rig, window, moment));
@@ -260,7 +260,7 @@ void TogetherFaults::exitMidTransfer()
         exitNow();
     }
     QCOMPARE(rig.endCount(), 1);
-    QVERIFY(rig.form1().hasEnded());
+    QVERIFY(rig.mainWindow().hasEnded());
 
     // Released: another program can take the port at once.
     QVERIFY(!rig.portOpen());
@@ -269,12 +269,13 @@ void TogetherFaults::exitMidTransfer()
         QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
     }
     // Stored: the position the window had.
-    const QPoint position = rig.form1().pos();
+    const QPoint position = rig.mainWindow().pos();
     const auto stored = [&](const char* key) {
         return rig.store().value(QLatin1String(key)).toString().toDouble();
     };
-    QCOMPARE(qRound(stored("Startup/Left") * rig.form1().logicalDpiX() / 1440.0), position.x());
-    QCOMPARE(qRound(stored("Startup/Top") * rig.form1().logicalDpiY() / 1440.0), position.y());
+    QCOMPARE(qRound(stored("Startup/Left") * rig.mainWindow().logicalDpiX() / 1440.0),
+             position.x());
+    QCOMPARE(qRound(stored("Startup/Top") * rig.mainWindow().logicalDpiY() / 1440.0), position.y());
 
     // Nothing more happens: no byte, no message, the send window gone.
     const QByteArray received = settled(rig);
@@ -305,7 +306,7 @@ void TogetherFaults::settingsMidTransfer()
     QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
     rig.load();
     rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
     QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
@@ -313,8 +314,8 @@ void TogetherFaults::settingsMidTransfer()
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QVERIFY(reach(rig, window, moment));
 
-    rig.form1().findChild<QAction*>(QStringLiteral("mnuSetting"))->trigger();
-    QPointer<Form3> settings = rig.form1().settingsWindow();
+    rig.mainWindow().findChild<QAction*>(QStringLiteral("mnuSetting"))->trigger();
+    QPointer<SettingsWindow> settings = rig.mainWindow().settingsWindow();
     QVERIFY(settings && settings->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
     QCOMPARE(outcome, TransferEngine::Outcome::Failed);
@@ -341,20 +342,20 @@ void TogetherFaults::secondFileMidTransfer()
     rig.load();
     rig.writeFile(QStringLiteral("ONE.BIN"), first);
     const QString secondPath = rig.writeFile(QStringLiteral("TWO.BIN"), second);
-    QPointer<Form2> window = rig.open(QStringLiteral("ONE.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("ONE.BIN"));
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));
 
     QCOMPARE(rig.click(QStringLiteral("TWO.BIN")), window.data());
-    QCOMPARE(rig.form1().Fname(), secondPath);
+    QCOMPARE(rig.mainWindow().chosenPath(), secondPath);
     QCOMPARE(window->windowTitle(), QStringLiteral("ONE.BINの送信"));
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), int(std::chrono::milliseconds(kLongWait).count()));
     QCOMPARE(rig.messages().count(), 0);
     QVERIFY(rig.sim().waitForCount(first.size(), kLongWait));
     QCOMPARE(settled(rig), first);
 
-    QPointer<Form2> next = rig.click(QStringLiteral("TWO.BIN"));
+    QPointer<SendWindow> next = rig.click(QStringLiteral("TWO.BIN"));
     QVERIFY(next);
     QCOMPARE(next->windowTitle(), QStringLiteral("TWO.BINの送信"));
     QTest::mouseClick(Rig::startButton(next), Qt::LeftButton);
@@ -386,7 +387,7 @@ void TogetherFaults::eventsWhileARealBoxIsUp()
     QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
     rig.load();
     rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     BoxAnswerer boxes;
     int writtenWhileUp = 0;

@@ -246,71 +246,71 @@ void ProgramScreens::windowsKeysAndScreenshots()
     });
 
     // The main window, at the stored (here the default) position of 1000 twips.
-    const auto form1 = waitForWindow(kMainTitle);
-    QVERIFY2(form1, "the main window did not come up");
-    verifyClient(*form1, "Form1");
-    QVERIFY(std::abs(form1->geometry.x() - twipsAt(1000, m_dpi)) <= m_tolerance);
-    QVERIFY(std::abs(form1->geometry.y() - twipsAt(1000, m_dpi)) <= m_tolerance);
-    verifyIcon(*form1);
-    save(*form1, QStringLiteral("form1.png"));
+    const auto mainWindow = waitForWindow(kMainTitle);
+    QVERIFY2(mainWindow, "the main window did not come up");
+    verifyClient(*mainWindow, "Form1");
+    QVERIFY(std::abs(mainWindow->geometry.x() - twipsAt(1000, m_dpi)) <= m_tolerance);
+    QVERIFY(std::abs(mainWindow->geometry.y() - twipsAt(1000, m_dpi)) <= m_tolerance);
+    verifyIcon(*mainWindow);
+    save(*mainWindow, QStringLiteral("mainWindow.png"));
     if (QTest::currentTestFailed())
         return;
 
     // Alt+S is the settings command.
-    press(*form1, {kAlt, kLetterS});
-    const auto form3 = waitForWindow(kSettingsTitle);
-    QVERIFY2(form3, "Alt+S did not open the settings window");
-    verifyClient(*form3, "Form3");
-    verifyIcon(*form3);
-    save(*form3, QStringLiteral("form3.png"));
+    press(*mainWindow, {kAlt, kLetterS});
+    const auto settingsWindow = waitForWindow(kSettingsTitle);
+    QVERIFY2(settingsWindow, "Alt+S did not open the settings window");
+    verifyClient(*settingsWindow, "Form3");
+    verifyIcon(*settingsWindow);
+    save(*settingsWindow, QStringLiteral("settingsWindow.png"));
     if (QTest::currentTestFailed())
         return;
 
     // Esc answers nothing there; Enter is OK, which stores the choice and closes the window.
-    press(*form3, {kEscape});
+    press(*settingsWindow, {kEscape});
     QTest::qWait(kSettleMs);
     QVERIFY2(m_x.findWindow(m_pid, kSettingsTitle), "Esc closed the settings window");
     QVERIFY(storedValue(storeFile, QStringLiteral("Startup/Settings")).isEmpty());
-    press(*form3, {kReturn});
+    press(*settingsWindow, {kReturn});
     QVERIFY2(waitUntilGone(kSettingsTitle), "Enter did not press OK");
     QCOMPARE(storedValue(storeFile, QStringLiteral("Startup/Settings")),
              QStringLiteral("9600,N,8,1"));
     QCOMPARE(storedValue(storeFile, QStringLiteral("Startup/Port")), QStringLiteral("1"));
 
     // The file list has the keyboard: Down, Enter opens the send window for the one file.
-    press(*form1, {kDown});
+    press(*mainWindow, {kDown});
     QVERIFY(m_x.chord({kReturn}));
-    auto form2 = waitForWindow(kSendTitle);
-    QVERIFY2(form2, "Enter on the file list did not open the send window");
-    verifyClient(*form2, "Form2");
+    auto sendWindow = waitForWindow(kSendTitle);
+    QVERIFY2(sendWindow, "Enter on the file list did not open the send window");
+    verifyClient(*sendWindow, "Form2");
     const QPoint screenCentre =
         QRect(QPoint(), QGuiApplication::primaryScreen()->size() *
                             QGuiApplication::primaryScreen()->devicePixelRatio())
             .center();
-    QVERIFY2((form2->geometry.center() - screenCentre).manhattanLength() <= 4,
+    QVERIFY2((sendWindow->geometry.center() - screenCentre).manhattanLength() <= 4,
              "the send window is not in the centre of the screen");
-    verifyIcon(*form2);
-    save(*form2, QStringLiteral("form2.png"));
+    verifyIcon(*sendWindow);
+    save(*sendWindow, QStringLiteral("sendWindow.png"));
     if (QTest::currentTestFailed())
         return;
 
     // Esc is CANCEL: the window goes and nothing is sent.
-    press(*form2, {kEscape});
+    press(*sendWindow, {kEscape});
     QVERIFY2(waitUntilGone(kSendTitle), "Esc did not press CANCEL");
     QCOMPARE(sim.receivedCount(), 0);
 
     // Enter is START: the whole file goes out and the window closes by itself.
-    press(*form1, {kReturn});
-    form2 = waitForWindow(kSendTitle);
-    QVERIFY2(form2, "the send window did not open again");
-    press(*form2, {kReturn});
+    press(*mainWindow, {kReturn});
+    sendWindow = waitForWindow(kSendTitle);
+    QVERIFY2(sendWindow, "the send window did not open again");
+    press(*sendWindow, {kReturn});
     QVERIFY2(sim.waitForCount(kSampleBytes.size(), std::chrono::milliseconds(kWaitMs)),
              "Enter did not press START");
     QCOMPARE(sim.received(), kSampleBytes);
     QVERIFY2(waitUntilGone(kSendTitle), "the send window stayed after the transfer");
 
     // Alt+X is the exit command: the program ends and stores its position.
-    press(*form1, {kAlt, kLetterX});
+    press(*mainWindow, {kAlt, kLetterX});
     QVERIFY2(kibro.waitForFinished(kWaitMs), "Alt+X did not end the program");
     QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
     QCOMPARE(kibro.exitCode(), 0);

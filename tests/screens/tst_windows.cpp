@@ -1,13 +1,13 @@
 // The three windows on an X display, opened the way a user opens them: every control at its
 // twips position through the logical DPI, the Gothic font at its point size with every glyph
 // present, text that fits, the tab orders and what Enter presses.
-#include "chooser.h"
 #include "design.h"
-#include "form1.h"
-#include "form2.h"
-#include "form3.h"
+#include "filechooser.h"
+#include "mainwindow.h"
 #include "messagerecorder.h"
 #include "pocketsim.h"
+#include "sendwindow.h"
+#include "settingswindow.h"
 #include "teststore.h"
 
 #include <QAbstractButton>
@@ -36,9 +36,9 @@
 #include <memory>
 
 using namespace std::chrono_literals;
-using kibro::Form1;
-using kibro::Form2;
-using kibro::Form3;
+using kibro::MainWindow;
+using kibro::SendWindow;
+using kibro::SettingsWindow;
 
 namespace {
 
@@ -72,52 +72,52 @@ public:
         sample.close();
         // The lists start at the current directory, as the program's do.
         QDir::setCurrent(m_files.path());
-        m_form1 = std::make_unique<Form1>();
-        m_form1->setEndProgram([] {});
-        m_form1->Form_load();
-        m_form1->show();
+        m_mainWindow = std::make_unique<MainWindow>();
+        m_mainWindow->setEndProgram([] {});
+        m_mainWindow->startUp();
+        m_mainWindow->show();
         return true;
     }
 
-    [[nodiscard]] Form1& form1() { return *m_form1; }
+    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
     [[nodiscard]] PocketSim& sim() { return m_sim; }
     [[nodiscard]] TestStore& store() { return m_store; }
     [[nodiscard]] MessageRecorder& messages() { return m_messages; }
 
-    Form2* openForm2()
+    SendWindow* openSendWindow()
     {
-        m_form1->File1()->selectFile(kSampleName);
-        return m_form1->sendWindow();
+        m_mainWindow->fileList()->selectFile(kSampleName);
+        return m_mainWindow->sendWindow();
     }
-    Form3* openForm3()
+    SettingsWindow* openSettingsWindow()
     {
-        m_form1->mnuSetting_Click();
-        return m_form1->settingsWindow();
+        m_mainWindow->onSettingsTriggered();
+        return m_mainWindow->settingsWindow();
     }
     // CANCEL: the port comes back for the send window.
-    bool closeForm3()
+    bool closeSettingsWindow()
     {
-        QPointer<Form3> window = m_form1->settingsWindow();
+        QPointer<SettingsWindow> window = m_mainWindow->settingsWindow();
         if (window)
-            window->Command2_Click();
+            window->onCancelClicked();
         return QTest::qWaitFor([&] { return window.isNull(); }, kWaitMs);
     }
 
     [[nodiscard]] QWidget* window(const QString& name)
     {
         if (name == QLatin1String("Form1"))
-            return m_form1.get();
+            return m_mainWindow.get();
         if (name == QLatin1String("Form2"))
-            return m_form1->sendWindow();
+            return m_mainWindow->sendWindow();
         if (name == QLatin1String("Form3"))
-            return m_form1->settingsWindow();
+            return m_mainWindow->settingsWindow();
         return nullptr;
     }
     // A window's size is that of its client area: below the menu bar on the main window.
     [[nodiscard]] QWidget* client(const QString& name)
     {
         if (name == QLatin1String("Form1"))
-            return m_form1->centralWidget();
+            return m_mainWindow->centralWidget();
         return window(name);
     }
 
@@ -126,7 +126,7 @@ private:
     PocketSim m_sim;
     MessageRecorder m_messages;
     QTemporaryDir m_files;
-    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<MainWindow> m_mainWindow;
 };
 
 [[nodiscard]] QString visibleText(const QWidget* widget)
@@ -216,17 +216,17 @@ void WindowsTest::initTestCase()
 
     QString error;
     QVERIFY2(m_rig.start(error), qPrintable(error));
-    Form1& form1 = m_rig.form1();
-    QVERIFY(QTest::qWaitForWindowExposed(&form1, kWaitMs));
+    MainWindow& mainWindow = m_rig.mainWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow, kWaitMs));
     QVERIFY(m_rig.messages().messages().isEmpty());
-    Form2* form2 = m_rig.openForm2();
-    QVERIFY(form2);
-    QVERIFY(QTest::qWaitForWindowExposed(form2, kWaitMs));
-    Form3* form3 = m_rig.openForm3();
-    QVERIFY(form3);
-    QVERIFY(QTest::qWaitForWindowExposed(form3, kWaitMs));
-    qInfo("logical DPI %d, device pixel ratio %.2f", form1.logicalDpiX(),
-          form1.devicePixelRatioF());
+    SendWindow* sendWindow = m_rig.openSendWindow();
+    QVERIFY(sendWindow);
+    QVERIFY(QTest::qWaitForWindowExposed(sendWindow, kWaitMs));
+    SettingsWindow* settingsWindow = m_rig.openSettingsWindow();
+    QVERIFY(settingsWindow);
+    QVERIFY(QTest::qWaitForWindowExposed(settingsWindow, kWaitMs));
+    qInfo("logical DPI %d, device pixel ratio %.2f", mainWindow.logicalDpiX(),
+          mainWindow.devicePixelRatioF());
 }
 
 void WindowsTest::clientArea_data()
@@ -258,7 +258,7 @@ void WindowsTest::clientArea()
     QCOMPARE(top->maximumSize(), top->size());
     if (window == QLatin1String("Form1")) {
         // Nothing but the menu bar around the client area.
-        const QMenuBar* menu = m_rig.form1().menuBar();
+        const QMenuBar* menu = m_rig.mainWindow().menuBar();
         QCOMPARE(client->geometry().top(), menu->geometry().bottom() + 1);
         QCOMPARE(top->height(), menu->height() + client->height());
         QCOMPARE(top->width(), client->width());
@@ -357,12 +357,12 @@ void WindowsTest::noMissingGlyphs_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QFont>("font");
 
-    Form1& form1 = m_rig.form1();
-    for (QAction* action : form1.menuBar()->actions()) {
+    MainWindow& mainWindow = m_rig.mainWindow();
+    for (QAction* action : mainWindow.menuBar()->actions()) {
         QString text = action->text();
         text.remove(u'&');
         QTest::addRow("Form1.%s", qPrintable(action->objectName()))
-            << text << form1.menuBar()->font();
+            << text << mainWindow.menuBar()->font();
     }
     for (const char* window : {"Form2", "Form3"}) {
         QWidget* top = m_rig.window(QString::fromLatin1(window));
@@ -562,10 +562,10 @@ void WindowsTest::enterOnSendWindow()
     QFETCH(QString, focus);
     QFETCH(bool, sends);
 
-    QVERIFY(m_rig.closeForm3());
-    QVERIFY(m_rig.form1().MSComm1().PortOpen());
+    QVERIFY(m_rig.closeSettingsWindow());
+    QVERIFY(m_rig.mainWindow().serialPort().isOpen());
     const qint64 before = m_rig.sim().receivedCount();
-    QPointer<Form2> window = m_rig.openForm2();
+    QPointer<SendWindow> window = m_rig.openSendWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window, kWaitMs));
     auto* button = window->findChild<QPushButton*>(focus);
@@ -596,9 +596,9 @@ void WindowsTest::enterOnSettingsWindow()
     QFETCH(QString, focus);
     QFETCH(bool, stores);
 
-    QVERIFY(m_rig.closeForm3());
+    QVERIFY(m_rig.closeSettingsWindow());
     m_rig.store().set(QStringLiteral("Startup/Settings"), QStringLiteral("9600,N,8,1"));
-    QPointer<Form3> window = m_rig.openForm3();
+    QPointer<SettingsWindow> window = m_rig.openSettingsWindow();
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window, kWaitMs));
     window->findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);
@@ -615,9 +615,9 @@ void WindowsTest::enterOnSettingsWindow()
 
 void WindowsTest::arrowsMoveWithinAGroup()
 {
-    QVERIFY(m_rig.closeForm3());
+    QVERIFY(m_rig.closeSettingsWindow());
     m_rig.store().set(QStringLiteral("Startup/Settings"), QStringLiteral("9600,N,8,1"));
-    QPointer<Form3> window = m_rig.openForm3();
+    QPointer<SettingsWindow> window = m_rig.openSettingsWindow();
     QVERIFY(window);
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window, kWaitMs));

@@ -1,11 +1,11 @@
 // The main job end to end: a file chosen in the main window goes out through the real serial
 // component to the simulated pocket computer.
-#include "chooser.h"
+#include "filechooser.h"
 #include "filepath.h"
-#include "form1.h"
-#include "form2.h"
+#include "mainwindow.h"
 #include "messagerecorder.h"
 #include "pocketsim.h"
+#include "sendwindow.h"
 #include "teststore.h"
 
 #include <QFile>
@@ -22,8 +22,8 @@
 #include <memory>
 
 using namespace std::chrono_literals;
-using kibro::Form1;
-using kibro::Form2;
+using kibro::MainWindow;
+using kibro::SendWindow;
 using kibro::TransferEngine;
 
 namespace {
@@ -58,14 +58,14 @@ public:
         QVERIFY(m_files.isValid());
         m_simStarted = m_sim.start(m_store.directory() + QStringLiteral("/COM1"), simArgs);
         m_store.mapPort(1, m_sim.linkPath());
-        m_form1 = std::make_unique<Form1>();
-        m_form1->setEndProgram([this] { m_ended = true; });
-        m_form1->Form_load();
-        m_form1->show();
+        m_mainWindow = std::make_unique<MainWindow>();
+        m_mainWindow->setEndProgram([this] { m_ended = true; });
+        m_mainWindow->startUp();
+        m_mainWindow->show();
     }
 
-    [[nodiscard]] bool ready() const { return m_simStarted && m_form1->MSComm1().PortOpen(); }
-    [[nodiscard]] Form1& form1() { return *m_form1; }
+    [[nodiscard]] bool ready() const { return m_simStarted && m_mainWindow->serialPort().isOpen(); }
+    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
     [[nodiscard]] PocketSim& sim() { return m_sim; }
     [[nodiscard]] MessageRecorder& messages() { return m_messages; }
     [[nodiscard]] QString folder() const { return m_files.path(); }
@@ -80,19 +80,19 @@ public:
     }
 
     // Walks the lists to the file and clicks it, as the user would.
-    Form2* open(const QString& name)
+    SendWindow* open(const QString& name)
     {
-        m_form1->Dir1()->setPath(m_files.path());
-        if (!m_form1->File1()->selectFile(name))
+        m_mainWindow->directoryList()->setPath(m_files.path());
+        if (!m_mainWindow->fileList()->selectFile(name))
             return nullptr;
-        return m_form1->sendWindow();
+        return m_mainWindow->sendWindow();
     }
 
-    static QPushButton* start(Form2* window)
+    static QPushButton* start(SendWindow* window)
     {
         return window->findChild<QPushButton*>(QStringLiteral("Command2"));
     }
-    static QPushButton* cancel(Form2* window)
+    static QPushButton* cancel(SendWindow* window)
     {
         return window->findChild<QPushButton*>(QStringLiteral("Command1"));
     }
@@ -102,7 +102,7 @@ private:
     QTemporaryDir m_files;
     PocketSim m_sim;
     MessageRecorder m_messages;
-    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<MainWindow> m_mainWindow;
     bool m_simStarted = false;
     bool m_ended = false;
 };
@@ -110,7 +110,7 @@ private:
 // Follows the progress bar to its last value before the window is gone.
 struct ProgressWatch
 {
-    explicit ProgressWatch(Form2* window)
+    explicit ProgressWatch(SendWindow* window)
     {
         auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
         QObject::connect(bar, &QProgressBar::valueChanged, [this, bar](int value) {
@@ -162,7 +162,7 @@ void TransferTest::arrivesWhole()
     Rig rig;
     QVERIFY(rig.ready());
     QVERIFY(!rig.writeFile(QStringLiteral("DATA.BIN"), bytes).isEmpty());
-    QPointer<Form2> window = rig.open(QStringLiteral("DATA.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("DATA.BIN"));
     QVERIFY(window);
     ProgressWatch progress(window);
 
@@ -176,7 +176,7 @@ void TransferTest::arrivesWhole()
     QCOMPARE(progress.maximum, bytes.size());
     QCOMPARE(progress.last, bytes.size());
     QCOMPARE(rig.messages().count(), 0);
-    QVERIFY(rig.form1().MSComm1().PortOpen()); // ready for the next file
+    QVERIFY(rig.mainWindow().serialPort().isOpen()); // ready for the next file
 }
 
 void TransferTest::receivedBytePausesEveryLaterByte()
@@ -187,17 +187,17 @@ void TransferTest::receivedBytePausesEveryLaterByte()
              QStringLiteral("--answer"), QStringLiteral("41")});
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("SLOW.BAS"), bytes);
-    QPointer<Form2> window = rig.open(QStringLiteral("SLOW.BAS"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("SLOW.BAS"));
     QVERIFY(window);
     // Bytes leave far faster than the answer can travel back; hold the sender after byte 40
     // until the answer is in its receive buffer, so the first pause falls on byte 41.
     auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
-    kibro::MSComm& comm = rig.form1().MSComm1();
+    kibro::SerialPort& comm = rig.mainWindow().serialPort();
     QObject::connect(bar, &QProgressBar::valueChanged, [&comm](int value) {
         if (value != kAnswerAfter)
             return;
         QDeadlineTimer deadline(5s);
-        while (comm.InBufferCount() == 0 && !deadline.hasExpired())
+        while (comm.inBufferCount() == 0 && !deadline.hasExpired())
             QThread::usleep(200);
     });
     Rig::start(window)->click();
@@ -234,7 +234,7 @@ void TransferTest::cancelMidwaySendsAPrefix()
     Rig rig({QStringLiteral("--rate"), QStringLiteral("4000")});
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("BIG.BIN"), bytes);
-    QPointer<Form2> window = rig.open(QStringLiteral("BIG.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("BIG.BIN"));
     QVERIFY(window);
     Rig::start(window)->click();
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));
@@ -277,7 +277,7 @@ void TransferTest::closeBoxStopsAtOnce()
     Rig rig(args);
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("F.BIN"), bytes);
-    QPointer<Form2> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     TransferEngine* engine = &window->engine();
     qint64 sentAtClose = -1;
@@ -287,7 +287,7 @@ void TransferTest::closeBoxStopsAtOnce()
     Rig::start(window)->click();
     QVERIFY(rig.sim().waitForCount(duringPause ? 8 : 1000, kLongWait));
     if (duringPause)
-        QTRY_VERIFY_WITH_TIMEOUT(engine->TickCount() > 0 && engine->TickCount() < 9, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(engine->tickCount() > 0 && engine->tickCount() < 9, 5000);
     const qint64 sentBefore = engine->bytesSent();
     window->close();
     QVERIFY(!window || !window->isVisible()); // gone at once
@@ -310,7 +310,7 @@ void TransferTest::cablePulledIsAFailure()
              QStringLiteral("20000")});
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("LOST.BIN"), bytes);
-    QPointer<Form2> window = rig.open(QStringLiteral("LOST.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("LOST.BIN"));
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
     QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
@@ -322,7 +322,7 @@ void TransferTest::cablePulledIsAFailure()
     QCOMPARE(rig.messages().count(), 1);
     QCOMPARE(rig.messages().first().text, kFailureText);
     QCOMPARE(rig.messages().first().title, QStringLiteral("Transfer Error"));
-    QVERIFY(!rig.form1().MSComm1().PortOpen());
+    QVERIFY(!rig.mainWindow().serialPort().isOpen());
     const auto summary = rig.sim().waitForExit(10s);
     QVERIFY(summary);
     QCOMPARE(summary->bytes, 3000);
@@ -333,7 +333,7 @@ void TransferTest::emptyFileClosesAtOnce()
     Rig rig;
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("EMPTY.BAS"), {});
-    QPointer<Form2> window = rig.open(QStringLiteral("EMPTY.BAS"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("EMPTY.BAS"));
     QVERIFY(window);
     const QString details = window->findChild<QLabel*>(QStringLiteral("Label1"))->text();
     QCOMPARE(details.split(u'\n').value(1), QStringLiteral("FileSize:0 Byte"));
@@ -350,7 +350,7 @@ void TransferTest::cancelBeforeStartClosesSilently()
     Rig rig;
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("A.BAS"), "10 END\r\n");
-    QPointer<Form2> window = rig.open(QStringLiteral("A.BAS"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("A.BAS"));
     QVERIFY(window);
     Rig::cancel(window)->click();
     QVERIFY(!window || !window->isVisible());
@@ -365,12 +365,12 @@ void TransferTest::captionAndDetails()
     Rig rig;
     QVERIFY(rig.ready());
     const QString path = rig.writeFile(QStringLiteral("TEST.BAS"), QByteArray(1234, 'x'));
-    QPointer<Form2> window = rig.open(QStringLiteral("TEST.BAS"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("TEST.BAS"));
     QVERIFY(window);
     QCOMPARE(window->windowTitle(), QStringLiteral("TEST.BASの送信"));
-    QCOMPARE(rig.form1().Fname(), path);
-    QCOMPARE(window->FileSize(), 1234);
-    QCOMPARE(window->CancelFlag(), qint16(0));
+    QCOMPARE(rig.mainWindow().chosenPath(), path);
+    QCOMPARE(window->fileSize(), 1234);
+    QCOMPARE(window->cancelFlag(), qint16(0));
     const QStringList lines =
         window->findChild<QLabel*>(QStringLiteral("Label1"))->text().split(u'\n');
     QCOMPARE(lines.size(), 3);
@@ -395,12 +395,14 @@ void TransferTest::unreadableFile()
     Rig rig;
     QVERIFY(rig.ready());
     const QString path = rig.writeFile(QStringLiteral("GONE.BAS"), "10 END\r\n");
-    rig.form1().Dir1()->setPath(rig.folder());
-    QVERIFY(rig.form1().File1()->findItems(QStringLiteral("GONE.BAS"), Qt::MatchExactly).size() ==
-            1);
+    rig.mainWindow().directoryList()->setPath(rig.folder());
+    QVERIFY(rig.mainWindow()
+                .fileList()
+                ->findItems(QStringLiteral("GONE.BAS"), Qt::MatchExactly)
+                .size() == 1);
     if (!atStart)
         QFile::remove(path);
-    QPointer<Form2> window = rig.open(QStringLiteral("GONE.BAS"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("GONE.BAS"));
     if (atStart) {
         QVERIFY(window);
         QFile::remove(path);
@@ -412,7 +414,7 @@ void TransferTest::unreadableFile()
     QCOMPARE(rig.messages().first().title, QStringLiteral("File Error"));
     QTest::qWait(100);
     QCOMPARE(rig.sim().receivedCount(), 0);
-    QVERIFY(rig.form1().MSComm1().PortOpen());
+    QVERIFY(rig.mainWindow().serialPort().isOpen());
 }
 
 void TransferTest::sendsTheFileAsItIsAtStart_data()
@@ -428,9 +430,9 @@ void TransferTest::sendsTheFileAsItIsAtStart()
     Rig rig;
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("GROW.BIN"), randomBytes(1000));
-    QPointer<Form2> window = rig.open(QStringLiteral("GROW.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("GROW.BIN"));
     QVERIFY(window);
-    QCOMPARE(window->FileSize(), 1000);
+    QCOMPARE(window->fileSize(), 1000);
     const QByteArray now = randomBytes(newSize);
     rig.writeFile(QStringLiteral("GROW.BIN"), now);
     Rig::start(window)->click();
@@ -450,12 +452,12 @@ void TransferTest::secondClickKeepsTheOpenWindow()
     const QByteArray first = randomBytes(500);
     rig.writeFile(QStringLiteral("ONE.BIN"), first);
     const QString second = rig.writeFile(QStringLiteral("TWO.BIN"), randomBytes(700));
-    QPointer<Form2> window = rig.open(QStringLiteral("ONE.BIN"));
+    QPointer<SendWindow> window = rig.open(QStringLiteral("ONE.BIN"));
     QVERIFY(window);
     QCOMPARE(rig.open(QStringLiteral("TWO.BIN")), window.data());
-    QCOMPARE(rig.form1().Fname(), second);
+    QCOMPARE(rig.mainWindow().chosenPath(), second);
     QCOMPARE(window->windowTitle(), QStringLiteral("ONE.BINの送信"));
-    QCOMPARE(window->FileSize(), 500);
+    QCOMPARE(window->fileSize(), 500);
     // The window sends the file it shows.
     Rig::start(window)->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
@@ -498,14 +500,14 @@ void TransferTest::unlistableDirectoryLeavesTheLists()
     Rig rig;
     QVERIFY(rig.ready());
     rig.writeFile(QStringLiteral("KEEP.BAS"), "10 END\r\n");
-    auto& form1 = rig.form1();
-    QVERIFY(form1.Dir1()->setPath(rig.folder()));
-    const int files = form1.File1()->count();
-    QVERIFY(!form1.Dir1()->setPath(rig.folder() + QStringLiteral("/missing")));
-    QVERIFY(!form1.Dir1()->setPath(rig.folder() + QStringLiteral("/KEEP.BAS")));
-    QCOMPARE(form1.Dir1()->path(), rig.folder());
-    QCOMPARE(form1.File1()->count(), files);
-    QCOMPARE(form1.File1()->path(), rig.folder());
+    auto& mainWindow = rig.mainWindow();
+    QVERIFY(mainWindow.directoryList()->setPath(rig.folder()));
+    const int files = mainWindow.fileList()->count();
+    QVERIFY(!mainWindow.directoryList()->setPath(rig.folder() + QStringLiteral("/missing")));
+    QVERIFY(!mainWindow.directoryList()->setPath(rig.folder() + QStringLiteral("/KEEP.BAS")));
+    QCOMPARE(mainWindow.directoryList()->path(), rig.folder());
+    QCOMPARE(mainWindow.fileList()->count(), files);
+    QCOMPARE(mainWindow.fileList()->path(), rig.folder());
 }
 
 QTEST_MAIN(TransferTest)

@@ -1,4 +1,4 @@
-#include "chooser.h"
+#include "filechooser.h"
 
 #include "filepath.h"
 
@@ -73,13 +73,13 @@ void DriveList::onActivated(int index)
     emit driveChanged(drive());
 }
 
-DirList::DirList(QWidget* parent) : QListWidget(parent)
+DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent)
 {
     connect(this, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { setPath(item->data(Qt::UserRole).toString()); });
 }
 
-bool DirList::setPath(const QString& path)
+bool DirectoryList::setPath(const QString& path)
 {
     const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const auto children = listEntries(clean, QDir::Dirs | QDir::NoDotAndDotDot);

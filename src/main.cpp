@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "mainwindow.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -11,10 +11,10 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.xpm")));
     QGuiApplication::setDesktopFileName(QStringLiteral("kibro"));
 
-    kibro::Form1 form1;
+    kibro::MainWindow mainWindow;
     // The main window shows only once its load, with any message and the settings window
     // that follow a failed open, is done.
-    form1.Form_load();
-    form1.show();
+    mainWindow.startUp();
+    mainWindow.show();
     return QApplication::exec();
 }

@@ -1,9 +1,9 @@
-#include "form3.h"
+#include "settingswindow.h"
 
 #include "conversions.h"
 #include "errorsection.h"
 #include "messagebox.h"
-#include "mscomm.h"
+#include "serialport.h"
 #include "settingsstore.h"
 #include "twips.h"
 
@@ -98,7 +98,8 @@ QString openErrorText(qint16 port, const QString& suffix)
 
 } // namespace
 
-Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
+SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
+    : QDialog(parent), m_serial(serial)
 {
     setObjectName(QStringLiteral("Form3"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -109,38 +110,38 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
 
     const QFont font = gothicFont(9);
 
-    m_frame1 = new QGroupBox(QStringLiteral("ボーレート"), this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setGeometry(twipsRect(this, 120, 120, 1572, 1812));
+    m_rateGroup = new QGroupBox(QStringLiteral("ボーレート"), this);
+    m_rateGroup->setObjectName(QStringLiteral("Frame1"));
+    m_rateGroup->setGeometry(twipsRect(this, 120, 120, 1572, 1812));
     static constexpr std::array<const char*, 6> kRateCaptions = {
         " 1200 BPS", " 2400 BPS", " 4800 BPS", " 9600 BPS", "19200 BPS", "38400 BPS"};
     for (int i = 0; i < 6; ++i) {
         // Siblings in one frame are auto-exclusive: one group per frame, none chosen yet.
-        auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_frame1);
+        auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_rateGroup);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
         option->setFont(font);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 1212, 180));
         m_rateOptions[i] = option;
     }
 
-    m_frame2 = new QGroupBox(QStringLiteral("COMポート"), this);
-    m_frame2->setObjectName(QStringLiteral("Frame2"));
-    m_frame2->setGeometry(twipsRect(this, 1800, 120, 1092, 1332));
+    m_portGroup = new QGroupBox(QStringLiteral("COMポート"), this);
+    m_portGroup->setObjectName(QStringLiteral("Frame2"));
+    m_portGroup->setGeometry(twipsRect(this, 1800, 120, 1092, 1332));
     for (int i = 0; i < 4; ++i) {
-        auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i), m_frame2);
+        auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i), m_portGroup);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 7));
         option->setFont(font);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 732, 180));
         m_portOptions[i] = option;
     }
 
-    m_command1 = new QPushButton(QStringLiteral("OK"), this);
-    m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setGeometry(twipsRect(this, 240, 2040, 1092, 372));
-    m_command1->setDefault(true);
-    m_command2 = new QPushButton(QStringLiteral("CANCEL"), this);
-    m_command2->setObjectName(QStringLiteral("Command2"));
-    m_command2->setGeometry(twipsRect(this, 1680, 2040, 1092, 372));
+    m_okButton = new QPushButton(QStringLiteral("OK"), this);
+    m_okButton->setObjectName(QStringLiteral("Command1"));
+    m_okButton->setGeometry(twipsRect(this, 240, 2040, 1092, 372));
+    m_okButton->setDefault(true);
+    m_cancelButton = new QPushButton(QStringLiteral("CANCEL"), this);
+    m_cancelButton->setObjectName(QStringLiteral("Command2"));
+    m_cancelButton->setGeometry(twipsRect(this, 1680, 2040, 1092, 372));
 
     QWidget* previous = m_rateOptions[0];
     const auto chain = [&previous, this](QWidget* next) {
@@ -151,24 +152,24 @@ Form3::Form3(MSComm& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
         chain(m_rateOptions[i]);
     for (QRadioButton* option : m_portOptions)
         chain(option);
-    chain(m_command1);
-    chain(m_command2);
+    chain(m_okButton);
+    chain(m_cancelButton);
     m_rateOptions[0]->setFocus();
 
     // Made after the widgets that use it, so it is deleted after them.
     QStyle* style = designStyle(this);
-    m_frame1->setStyle(style);
-    m_frame2->setStyle(style);
+    m_rateGroup->setStyle(style);
+    m_portGroup->setStyle(style);
     for (QRadioButton* option : m_rateOptions)
         option->setStyle(style);
     for (QRadioButton* option : m_portOptions)
         option->setStyle(style);
 
-    connect(m_command1, &QPushButton::clicked, this, &Form3::Command1_Click);
-    connect(m_command2, &QPushButton::clicked, this, &Form3::Command2_Click);
+    connect(m_okButton, &QPushButton::clicked, this, &SettingsWindow::onOkClicked);
+    connect(m_cancelButton, &QPushButton::clicked, this, &SettingsWindow::onCancelClicked);
 }
 
-int Form3::rateOptionFor(const QString& settings)
+int SettingsWindow::rateOptionFor(const QString& settings)
 {
     // Four-digit rates first: "19200" must not be taken for "1920".
     for (int i = 0; i < 4; ++i) {
@@ -182,23 +183,23 @@ int Form3::rateOptionFor(const QString& settings)
     return -1;
 }
 
-void Form3::Form_load()
+void SettingsWindow::takeOverPort()
 {
-    if (m_comm.PortOpen())
-        m_comm.setPortOpen(false);
-    m_portNo = m_comm.CommPort();
+    if (m_serial.isOpen())
+        m_serial.close();
+    m_portNumber = m_serial.portNumber();
 
-    if (m_portNo >= 0 && m_portNo < static_cast<qint16>(m_portOptions.size()))
-        m_portOptions[m_portNo]->setChecked(true);
+    if (m_portNumber >= 0 && m_portNumber < static_cast<qint16>(m_portOptions.size()))
+        m_portOptions[m_portNumber]->setChecked(true);
 
-    const int rate = rateOptionFor(m_comm.Settings());
+    const int rate = rateOptionFor(m_serial.settings());
     if (rate >= 0)
         m_rateOptions[rate]->setChecked(true);
     // The first group has the focus, at its choice, as a Tab into it would give.
     m_rateOptions[std::max(rate, 0)]->setFocus();
 }
 
-void Form3::Command1_Click()
+void SettingsWindow::onOkClicked()
 {
     int rate = 0;
     for (std::size_t i = 0; i < m_rateOptions.size(); ++i) {
@@ -209,7 +210,7 @@ void Form3::Command1_Click()
     }
     for (std::size_t i = 0; i < m_portOptions.size(); ++i) {
         if (m_portOptions[i]->isChecked()) {
-            m_portNo = static_cast<qint16>(i);
+            m_portNumber = static_cast<qint16>(i);
             break;
         }
     }
@@ -217,29 +218,29 @@ void Form3::Command1_Click()
     // Applied to the live port, so a refusal shows here and not after it was stored.
     const QString settings = QString::number(rate) + kLineFormat;
     ErrorSection section;
-    section([&] { m_comm.setCommPort(m_portNo); });
-    section([&] { m_comm.setSettings(settings); });
-    section([&] { m_comm.setPortOpen(true); });
+    section([&] { m_serial.setPortNumber(m_portNumber); });
+    section([&] { m_serial.setSettings(settings); });
+    section([&] { m_serial.open(); });
     if (section.lastError() != 0) {
-        messageBox(this, openErrorText(m_portNo, QStringLiteral("が開けません。")),
+        messageBox(this, openErrorText(m_portNumber, QStringLiteral("が開けません。")),
                    kOpenErrorTitle);
         return;
     }
 
     SettingsStore store;
     section([&] {
-        store.write(SettingsStore::kStartup, QStringLiteral("Port"), QString::number(m_portNo));
+        store.write(SettingsStore::kStartup, QStringLiteral("Port"), QString::number(m_portNumber));
     });
     section([&] { store.write(SettingsStore::kStartup, QStringLiteral("Settings"), settings); });
     close();
 }
 
-void Form3::Command2_Click()
+void SettingsWindow::onCancelClicked()
 {
     close();
 }
 
-void Form3::abandon()
+void SettingsWindow::abandon()
 {
     m_abandoned = true;
     m_unloaded = true;
@@ -247,29 +248,30 @@ void Form3::abandon()
     deleteLater();
 }
 
-void Form3::Form_Unload()
+void SettingsWindow::onUnload()
 {
     // Back to what is stored. After a successful OK that is what the port already has, so
     // an open port ends it here without a word.
     SettingsStore store;
     ErrorSection section;
     section([&] {
-        m_comm.setCommPort(
+        m_serial.setPortNumber(
             toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"), kDefaultPort)));
     });
     section([&] {
-        m_comm.setSettings(
+        m_serial.setSettings(
             store.read(SettingsStore::kStartup, QStringLiteral("Settings"), kDefaultSettings));
     });
-    if (m_comm.PortOpen())
+    if (m_serial.isOpen())
         return;
-    section([&] { m_comm.setPortOpen(true); });
+    section([&] { m_serial.open(); });
     if (section.lastError() != 0)
-        messageBox(this, openErrorText(m_comm.CommPort(), QStringLiteral("が開けませんでした。")),
+        messageBox(this,
+                   openErrorText(m_serial.portNumber(), QStringLiteral("が開けませんでした。")),
                    kOpenErrorTitle);
 }
 
-void Form3::closeEvent(QCloseEvent* event)
+void SettingsWindow::closeEvent(QCloseEvent* event)
 {
     // Closing is never refused; a second close while the first is still going does nothing.
     event->accept();
@@ -277,10 +279,10 @@ void Form3::closeEvent(QCloseEvent* event)
         return;
     m_unloaded = true;
     if (!m_abandoned)
-        Form_Unload();
+        onUnload();
 }
 
-bool Form3::focusNextPrevChild(bool next)
+bool SettingsWindow::focusNextPrevChild(bool next)
 {
     // An option group is one stop for Tab, entered at its choice; the arrows move within it.
     // Decided here rather than by following focus events, which an inactive window never gets.
@@ -291,8 +293,8 @@ bool Form3::focusNextPrevChild(bool next)
         }
         return options.front();
     };
-    const std::array<QWidget*, 4> stops{entry(m_rateOptions), entry(m_portOptions), m_command1,
-                                        m_command2};
+    const std::array<QWidget*, 4> stops{entry(m_rateOptions), entry(m_portOptions), m_okButton,
+                                        m_cancelButton};
     const QWidget* current = focusWidget();
     const auto inStop = [current](const QWidget* stop) {
         return current == stop || (current && qobject_cast<const QRadioButton*>(current) &&
@@ -308,7 +310,7 @@ bool Form3::focusNextPrevChild(bool next)
     return true;
 }
 
-void Form3::keyPressEvent(QKeyEvent* event)
+void SettingsWindow::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
         event->accept();
@@ -317,7 +319,7 @@ void Form3::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void Form3::reject()
+void SettingsWindow::reject()
 {
     // No button answers Esc, and hiding without closing would skip the closing handler.
 }

@@ -1,9 +1,9 @@
 // The settings window on the live port: ports are simulated pocket computers reached through
 // the test's own store, the window is opened from a real main window and driven by its buttons.
-#include "form1.h"
-#include "form3.h"
+#include "mainwindow.h"
 #include "messagerecorder.h"
 #include "pocketsim.h"
+#include "settingswindow.h"
 #include "teststore.h"
 
 #include <QApplication>
@@ -18,8 +18,8 @@
 #include <memory>
 
 using namespace std::chrono_literals;
-using kibro::Form1;
-using kibro::Form3;
+using kibro::MainWindow;
+using kibro::SettingsWindow;
 
 namespace {
 
@@ -51,33 +51,33 @@ public:
         m_store.mapPort(port, m_store.directory() + QStringLiteral("/absent%1").arg(port));
     }
 
-    Form1& start()
+    MainWindow& start()
     {
-        m_form1 = std::make_unique<Form1>();
-        m_form1->setEndProgram([] {});
-        m_form1->Form_load();
-        m_form1->show();
-        return *m_form1;
+        m_mainWindow = std::make_unique<MainWindow>();
+        m_mainWindow->setEndProgram([] {});
+        m_mainWindow->startUp();
+        m_mainWindow->show();
+        return *m_mainWindow;
     }
 
     // The window as "設定(&S)" shows it, or the one start-up already showed.
-    Form3* settings()
+    SettingsWindow* settings()
     {
-        if (!m_form1->settingsWindow())
-            m_form1->mnuSetting_Click();
-        return m_form1->settingsWindow();
+        if (!m_mainWindow->settingsWindow())
+            m_mainWindow->onSettingsTriggered();
+        return m_mainWindow->settingsWindow();
     }
 
     [[nodiscard]] TestStore& store() { return m_store; }
     [[nodiscard]] PocketSim& sim(int port) { return *m_sims.at(port); }
     [[nodiscard]] MessageRecorder& messages() { return m_messages; }
-    [[nodiscard]] Form1& form1() { return *m_form1; }
+    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
 
     // Bytes written through the program's port reach the simulated device of that port.
     bool reaches(int port, const QByteArray& bytes)
     {
         const qsizetype before = sim(port).receivedCount();
-        m_form1->MSComm1().setOutput(bytes);
+        m_mainWindow->serialPort().write(bytes);
         if (!sim(port).waitForCount(before + bytes.size(), kWait))
             return false;
         return sim(port).received().mid(before) == bytes;
@@ -87,24 +87,24 @@ private:
     TestStore m_store;
     std::map<int, std::unique_ptr<PocketSim>> m_sims;
     MessageRecorder m_messages;
-    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<MainWindow> m_mainWindow;
 };
 
-QRadioButton* option(Form3* window, int number)
+QRadioButton* option(SettingsWindow* window, int number)
 {
     return window->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(number));
 }
-QPushButton* okButton(Form3* window)
+QPushButton* okButton(SettingsWindow* window)
 {
     return window->findChild<QPushButton*>(QStringLiteral("Command1"));
 }
-QPushButton* cancelButton(Form3* window)
+QPushButton* cancelButton(SettingsWindow* window)
 {
     return window->findChild<QPushButton*>(QStringLiteral("Command2"));
 }
 
 // Names of the checked options among first..last.
-QStringList checked(Form3* window, int first, int last)
+QStringList checked(SettingsWindow* window, int first, int last)
 {
     QStringList names;
     for (int number = first; number <= last; ++number) {
@@ -120,14 +120,14 @@ void click(QAbstractButton* button)
 }
 
 // A window that was unloaded is deleted once the event loop runs.
-bool unloaded(QPointer<Form3>& window)
+bool unloaded(QPointer<SettingsWindow>& window)
 {
     return QTest::qWaitFor([&] { return window.isNull(); }, kWaitMs);
 }
 
 } // namespace
 
-class Form3Test : public QObject
+class SettingsWindowTest : public QObject
 {
     Q_OBJECT
 
@@ -153,7 +153,7 @@ private slots:
     void tabOrder();
 };
 
-void Form3Test::preselectsRate_data()
+void SettingsWindowTest::preselectsRate_data()
 {
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("selected");
@@ -178,7 +178,7 @@ void Form3Test::preselectsRate_data()
                                   << "Option4";
 }
 
-void Form3Test::preselectsRate()
+void SettingsWindowTest::preselectsRate()
 {
     QFETCH(QString, settings);
     QFETCH(QString, selected);
@@ -186,15 +186,15 @@ void Form3Test::preselectsRate()
     QVERIFY(rig.simulate(1));
     rig.store().set(QStringLiteral("Startup/Settings"), settings);
     rig.start();
-    Form3* window = rig.settings();
+    SettingsWindow* window = rig.settings();
     QVERIFY(window);
 
     QCOMPARE(checked(window, 1, 6), selected.isEmpty() ? QStringList() : QStringList{selected});
     QCOMPARE(checked(window, 7, 10), QStringList{QStringLiteral("Option8")});
-    QVERIFY(!rig.form1().MSComm1().PortOpen());
+    QVERIFY(!rig.mainWindow().serialPort().isOpen());
 }
 
-void Form3Test::rateByBeginning_data()
+void SettingsWindowTest::rateByBeginning_data()
 {
     QTest::addColumn<QString>("settings");
     QTest::addColumn<int>("option");
@@ -209,24 +209,24 @@ void Form3Test::rateByBeginning_data()
     QTest::newRow("96000") << "96000,N,8,1" << 3;
 }
 
-void Form3Test::rateByBeginning()
+void SettingsWindowTest::rateByBeginning()
 {
     QFETCH(QString, settings);
     QFETCH(int, option);
-    QCOMPARE(Form3::rateOptionFor(settings), option);
+    QCOMPARE(SettingsWindow::rateOptionFor(settings), option);
 }
 
-void Form3Test::portOutsideTheOptionsIsAppliedAgain()
+void SettingsWindowTest::portOutsideTheOptionsIsAppliedAgain()
 {
     Rig rig;
     QVERIFY(rig.simulate(7));
     rig.store().set(QStringLiteral("Startup/Port"), QStringLiteral("7"));
-    Form1& form1 = rig.start();
-    QVERIFY(form1.MSComm1().PortOpen());
-    QPointer<Form3> window = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QPointer<SettingsWindow> window = rig.settings();
 
     QVERIFY(checked(window, 7, 10).isEmpty());
-    QCOMPARE(window->PortNo(), qint16(7));
+    QCOMPARE(window->portNumber(), qint16(7));
     click(option(window, 5));
     click(okButton(window));
 
@@ -234,17 +234,17 @@ void Form3Test::portOutsideTheOptionsIsAppliedAgain()
     QCOMPARE(rig.messages().count(), 0);
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Port")), QStringLiteral("7"));
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Settings")), QStringLiteral("19200,N,8,1"));
-    QVERIFY(form1.MSComm1().PortOpen());
-    QCOMPARE(form1.MSComm1().CommPort(), qint16(7));
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QCOMPARE(mainWindow.serialPort().portNumber(), qint16(7));
 }
 
-void Form3Test::okWithWorkingPortStoresAndKeepsItOpen()
+void SettingsWindowTest::okWithWorkingPortStoresAndKeepsItOpen()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
     QVERIFY(rig.simulate(2));
-    Form1& form1 = rig.start();
-    QPointer<Form3> window = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    QPointer<SettingsWindow> window = rig.settings();
 
     click(option(window, 9));
     click(option(window, 6));
@@ -256,19 +256,19 @@ void Form3Test::okWithWorkingPortStoresAndKeepsItOpen()
     QCOMPARE(rig.messages().count(), 0);
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Port")), QStringLiteral("2"));
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Settings")), QStringLiteral("38400,N,8,1"));
-    QVERIFY(form1.MSComm1().PortOpen());
-    QCOMPARE(form1.MSComm1().CommPort(), qint16(2));
-    QCOMPARE(form1.MSComm1().Settings(), QStringLiteral("38400,N,8,1"));
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QCOMPARE(mainWindow.serialPort().portNumber(), qint16(2));
+    QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("38400,N,8,1"));
     QVERIFY(rig.reaches(2, QByteArrayLiteral("\x01kibro\xff")));
     QCOMPARE(rig.sim(1).receivedCount(), 0);
 }
 
-void Form3Test::okWithEnterKey()
+void SettingsWindowTest::okWithEnterKey()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
     rig.start();
-    QPointer<Form3> window = rig.settings();
+    QPointer<SettingsWindow> window = rig.settings();
     click(option(window, 2));
     QTest::keyClick(option(window, 2), Qt::Key_Return);
 
@@ -277,14 +277,14 @@ void Form3Test::okWithEnterKey()
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Port")), QStringLiteral("1"));
 }
 
-void Form3Test::okWithPortThatCannotOpen()
+void SettingsWindowTest::okWithPortThatCannotOpen()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
     rig.missing(2);
     rig.store().set(QStringLiteral("Startup/Port"), QStringLiteral("1"));
-    Form1& form1 = rig.start();
-    QPointer<Form3> window = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    QPointer<SettingsWindow> window = rig.settings();
 
     click(option(window, 9));
     click(option(window, 3));
@@ -298,25 +298,25 @@ void Form3Test::okWithPortThatCannotOpen()
     QCOMPARE(checked(window, 7, 10), QStringList{QStringLiteral("Option9")});
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Port")), QStringLiteral("1"));
     QVERIFY(!rig.store().contains(QStringLiteral("Startup/Settings")));
-    QVERIFY(!form1.MSComm1().PortOpen());
+    QVERIFY(!mainWindow.serialPort().isOpen());
 
     click(cancelButton(window));
     QVERIFY(unloaded(window));
     QCOMPARE(rig.messages().count(), 1);
-    QVERIFY(form1.MSComm1().PortOpen());
-    QCOMPARE(form1.MSComm1().CommPort(), qint16(1));
-    QCOMPARE(form1.MSComm1().Settings(), QStringLiteral("9600,N,8,1"));
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QCOMPARE(mainWindow.serialPort().portNumber(), qint16(1));
+    QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("9600,N,8,1"));
     QVERIFY(rig.reaches(1, QByteArrayLiteral("back")));
 }
 
-void Form3Test::okWithoutRateIsRefused()
+void SettingsWindowTest::okWithoutRateIsRefused()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
     rig.store().set(QStringLiteral("Startup/Settings"), QStringLiteral("300,N,8,1"));
-    Form1& form1 = rig.start();
-    QVERIFY(form1.MSComm1().PortOpen());
-    QPointer<Form3> window = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QPointer<SettingsWindow> window = rig.settings();
     QVERIFY(checked(window, 1, 6).isEmpty());
 
     click(okButton(window));
@@ -328,8 +328,8 @@ void Form3Test::okWithoutRateIsRefused()
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Settings")), QStringLiteral("300,N,8,1"));
     QVERIFY(!rig.store().contains(QStringLiteral("Startup/Port")));
     // Only the rate was refused: the port opened with what it had.
-    QCOMPARE(form1.MSComm1().Settings(), QStringLiteral("300,N,8,1"));
-    QVERIFY(form1.MSComm1().PortOpen());
+    QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("300,N,8,1"));
+    QVERIFY(mainWindow.serialPort().isOpen());
 
     // Pressed again on the open port it fails before the open, and the port stays open.
     click(option(window, 4));
@@ -338,35 +338,35 @@ void Form3Test::okWithoutRateIsRefused()
     QCOMPARE(rig.messages().messages().at(1).text, QStringLiteral("COM1が開けません。"));
     QVERIFY(window && window->isVisible());
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Settings")), QStringLiteral("300,N,8,1"));
-    QVERIFY(form1.MSComm1().PortOpen());
+    QVERIFY(mainWindow.serialPort().isOpen());
 
     // CANCEL finds the port open: stored settings written back, no reopen, no message.
     click(cancelButton(window));
     QVERIFY(unloaded(window));
     QCOMPARE(rig.messages().count(), 2);
-    QVERIFY(form1.MSComm1().PortOpen());
-    QCOMPARE(form1.MSComm1().Settings(), QStringLiteral("300,N,8,1"));
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("300,N,8,1"));
     QVERIFY(rig.reaches(1, QByteArrayLiteral("still")));
 }
 
-void Form3Test::closingRestoresStoredPort_data()
+void SettingsWindowTest::closingRestoresStoredPort_data()
 {
     QTest::addColumn<bool>("closeBox");
     QTest::newRow("CANCEL") << false;
     QTest::newRow("close box") << true;
 }
 
-void Form3Test::closingRestoresStoredPort()
+void SettingsWindowTest::closingRestoresStoredPort()
 {
     QFETCH(bool, closeBox);
     Rig rig;
     QVERIFY(rig.simulate(1));
     QVERIFY(rig.simulate(2));
     rig.store().set(QStringLiteral("Startup/Settings"), QStringLiteral("4800,N,8,1"));
-    Form1& form1 = rig.start();
-    QVERIFY(form1.MSComm1().PortOpen());
-    QPointer<Form3> window = rig.settings();
-    QVERIFY(!form1.MSComm1().PortOpen());
+    MainWindow& mainWindow = rig.start();
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QPointer<SettingsWindow> window = rig.settings();
+    QVERIFY(!mainWindow.serialPort().isOpen());
 
     click(option(window, 9));
     click(option(window, 6));
@@ -377,16 +377,16 @@ void Form3Test::closingRestoresStoredPort()
 
     QVERIFY(unloaded(window));
     QCOMPARE(rig.messages().count(), 0);
-    QVERIFY(form1.MSComm1().PortOpen());
-    QCOMPARE(form1.MSComm1().CommPort(), qint16(1));
-    QCOMPARE(form1.MSComm1().Settings(), QStringLiteral("4800,N,8,1"));
+    QVERIFY(mainWindow.serialPort().isOpen());
+    QCOMPARE(mainWindow.serialPort().portNumber(), qint16(1));
+    QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("4800,N,8,1"));
     QVERIFY(!rig.store().contains(QStringLiteral("Startup/Port")));
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Settings")), QStringLiteral("4800,N,8,1"));
     QVERIFY(rig.reaches(1, QByteArrayLiteral("again")));
     QCOMPARE(rig.sim(2).receivedCount(), 0);
 }
 
-void Form3Test::closingWithStoredPortThatCannotOpen_data()
+void SettingsWindowTest::closingWithStoredPortThatCannotOpen_data()
 {
     QTest::addColumn<QString>("storedPort");
     QTest::addColumn<QString>("startMessage");
@@ -401,7 +401,7 @@ void Form3Test::closingWithStoredPortThatCannotOpen_data()
                                   << "COM1が開けませんでした。" << true;
 }
 
-void Form3Test::closingWithStoredPortThatCannotOpen()
+void SettingsWindowTest::closingWithStoredPortThatCannotOpen()
 {
     QFETCH(QString, storedPort);
     QFETCH(QString, startMessage);
@@ -411,8 +411,8 @@ void Form3Test::closingWithStoredPortThatCannotOpen()
     QVERIFY(rig.simulate(1));
     rig.missing(2);
     rig.store().set(QStringLiteral("Startup/Port"), storedPort);
-    Form1& form1 = rig.start();
-    QPointer<Form3> window = form1.settingsWindow();
+    MainWindow& mainWindow = rig.start();
+    QPointer<SettingsWindow> window = mainWindow.settingsWindow();
     QVERIFY(window);
     QCOMPARE(rig.messages().count(), 1);
     QCOMPARE(rig.messages().messages().at(0).text, startMessage);
@@ -422,16 +422,16 @@ void Form3Test::closingWithStoredPortThatCannotOpen()
     QCOMPARE(rig.messages().count(), 2);
     QCOMPARE(rig.messages().messages().at(1).text, closeMessage);
     QCOMPARE(rig.messages().messages().at(1).title, kTitle);
-    QCOMPARE(form1.MSComm1().PortOpen(), openAfter);
+    QCOMPARE(mainWindow.serialPort().isOpen(), openAfter);
 }
 
-void Form3Test::firstStartWithFailedPortShowsWindowBeforeMain()
+void SettingsWindowTest::firstStartWithFailedPortShowsWindowBeforeMain()
 {
     Rig rig;
     rig.missing(1);
     QStringList order;
-    Form1* form1 = nullptr;
-    const auto visible = [&form1] { return form1->isVisible() ? "visible" : "hidden"; };
+    MainWindow* mainWindow = nullptr;
+    const auto visible = [&mainWindow] { return mainWindow->isVisible() ? "visible" : "hidden"; };
     rig.messages().onMessage([&](const MessageRecorder::Message& message) {
         order << QStringLiteral("box %1, main %2").arg(message.text, visible());
     });
@@ -449,92 +449,92 @@ void Form3Test::firstStartWithFailedPortShowsWindowBeforeMain()
     watch.onShow = [&] { order << QStringLiteral("Form3, main %1").arg(visible()); };
     qApp->installEventFilter(&watch);
 
-    auto window = std::make_unique<Form1>();
-    form1 = window.get();
-    form1->setEndProgram([] {});
-    form1->Form_load();
-    form1->show();
+    auto window = std::make_unique<MainWindow>();
+    mainWindow = window.get();
+    mainWindow->setEndProgram([] {});
+    mainWindow->startUp();
+    mainWindow->show();
     qApp->removeEventFilter(&watch);
 
     QCOMPARE(order, (QStringList{QStringLiteral("box COM1が開けません。, main hidden"),
                                  QStringLiteral("Form3, main hidden")}));
     QCOMPARE(rig.messages().messages().at(0).title, kTitle);
-    QVERIFY(form1->isVisible());
-    QVERIFY(form1->settingsWindow() && form1->settingsWindow()->isVisible());
-    QVERIFY(!form1->MSComm1().PortOpen());
+    QVERIFY(mainWindow->isVisible());
+    QVERIFY(mainWindow->settingsWindow() && mainWindow->settingsWindow()->isVisible());
+    QVERIFY(!mainWindow->serialPort().isOpen());
 }
 
-void Form3Test::showingAgainOnlyBringsForward()
+void SettingsWindowTest::showingAgainOnlyBringsForward()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
-    Form1& form1 = rig.start();
-    Form3* window = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    SettingsWindow* window = rig.settings();
     click(option(window, 6));
     // An open port would be closed by a second load; this one must stay open.
-    form1.MSComm1().setPortOpen(true);
+    mainWindow.serialPort().open();
 
-    form1.mnuSetting_Click();
-    QCOMPARE(form1.settingsWindow(), window);
-    QVERIFY(form1.MSComm1().PortOpen());
+    mainWindow.onSettingsTriggered();
+    QCOMPARE(mainWindow.settingsWindow(), window);
+    QVERIFY(mainWindow.serialPort().isOpen());
     QCOMPARE(checked(window, 1, 6), QStringList{QStringLiteral("Option6")});
 }
 
-void Form3Test::showingAfterCloseLoadsAgain()
+void SettingsWindowTest::showingAfterCloseLoadsAgain()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
-    Form1& form1 = rig.start();
-    QPointer<Form3> first = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    QPointer<SettingsWindow> first = rig.settings();
     click(cancelButton(first));
-    QVERIFY(form1.MSComm1().PortOpen());
+    QVERIFY(mainWindow.serialPort().isOpen());
 
     // Before the closed window is deleted, the command already loads a new one.
-    form1.mnuSetting_Click();
-    QVERIFY(form1.settingsWindow() != first.data());
-    QVERIFY(form1.settingsWindow()->isVisible());
-    QVERIFY(!form1.MSComm1().PortOpen());
+    mainWindow.onSettingsTriggered();
+    QVERIFY(mainWindow.settingsWindow() != first.data());
+    QVERIFY(mainWindow.settingsWindow()->isVisible());
+    QVERIFY(!mainWindow.serialPort().isOpen());
     QVERIFY(unloaded(first));
-    QVERIFY(form1.settingsWindow());
+    QVERIFY(mainWindow.settingsWindow());
 }
 
-void Form3Test::escapeAnswersNothing()
+void SettingsWindowTest::escapeAnswersNothing()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
-    Form1& form1 = rig.start();
-    QPointer<Form3> window = rig.settings();
+    MainWindow& mainWindow = rig.start();
+    QPointer<SettingsWindow> window = rig.settings();
     QTest::keyClick(option(window, 4), Qt::Key_Escape);
     QTest::keyClick(window, Qt::Key_Escape);
     QTest::qWait(50);
 
     QVERIFY(window && window->isVisible());
-    QVERIFY(!form1.MSComm1().PortOpen());
+    QVERIFY(!mainWindow.serialPort().isOpen());
     QCOMPARE(rig.messages().count(), 0);
 }
 
-void Form3Test::exitWhileLoadedSkipsClosing()
+void SettingsWindowTest::exitWhileLoadedSkipsClosing()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
-    Form1& form1 = rig.start();
-    QPointer<Form3> window = rig.settings();
-    QVERIFY(!form1.MSComm1().PortOpen());
+    MainWindow& mainWindow = rig.start();
+    QPointer<SettingsWindow> window = rig.settings();
+    QVERIFY(!mainWindow.serialPort().isOpen());
 
-    form1.mnuExit_Click();
-    QVERIFY(form1.hasEnded());
+    mainWindow.onExitTriggered();
+    QVERIFY(mainWindow.hasEnded());
     QVERIFY(unloaded(window));
-    QVERIFY(!form1.MSComm1().PortOpen());
+    QVERIFY(!mainWindow.serialPort().isOpen());
     QCOMPARE(rig.messages().count(), 0);
     QCOMPARE(rig.sim(1).receivedCount(), 0);
 }
 
-void Form3Test::tabOrder()
+void SettingsWindowTest::tabOrder()
 {
     Rig rig;
     QVERIFY(rig.simulate(1));
     rig.start();
-    Form3* window = rig.settings();
+    SettingsWindow* window = rig.settings();
 
     QStringList expected;
     for (int number = 1; number <= 10; ++number)
@@ -554,7 +554,7 @@ void Form3Test::tabOrder()
     QCOMPARE(option(window, 10)->parentWidget()->objectName(), QStringLiteral("Frame2"));
 }
 
-// Renders the window for the docs instead of testing: tst_form3 --screenshot FILE
+// Renders the window for the docs instead of testing: tst_settingswindow --screenshot FILE
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -565,15 +565,15 @@ int main(int argc, char* argv[])
         Rig rig;
         rig.missing(1);
         rig.start();
-        Form3* window = rig.settings();
+        SettingsWindow* window = rig.settings();
         if (!QTest::qWaitForWindowExposed(window))
             return 1;
         QTest::qWait(200);
         return window->grab().save(args.at(at + 1)) ? 0 : 1;
     }
-    Form3Test test;
+    SettingsWindowTest test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_form3.moc"
+#include "tst_settingswindow.moc"

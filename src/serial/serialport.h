@@ -28,32 +28,34 @@ struct LineSettings
 // The program's one serial port, with the properties the windows use. Every refused
 // operation throws KibroError and changes nothing. Bytes pass unchanged: raw mode, no
 // flow control.
-class MSComm : public QObject
+class SerialPort : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit MSComm(QObject* parent = nullptr);
-    ~MSComm() override;
+    explicit SerialPort(QObject* parent = nullptr);
+    ~SerialPort() override;
 
-    [[nodiscard]] qint16 CommPort() const noexcept { return m_commPort; }
-    void setCommPort(qint16 port);
+    [[nodiscard]] qint16 portNumber() const noexcept { return m_portNumber; }
+    void setPortNumber(qint16 port);
 
-    [[nodiscard]] QString Settings() const { return m_settings; }
+    [[nodiscard]] QString settings() const { return m_settings; }
     void setSettings(const QString& text);
 
-    [[nodiscard]] bool PortOpen() const noexcept;
-    void setPortOpen(bool open);
+    [[nodiscard]] bool isOpen() const noexcept;
+    void open();
+    // Closing a closed port is allowed and does nothing.
+    void close();
 
     // Received bytes waiting; only 0 may be written, which empties the receive side.
-    [[nodiscard]] qint16 InBufferCount() const;
+    [[nodiscard]] qint16 inBufferCount() const;
     void setInBufferCount(qint16 count);
 
     // Bytes not yet on the line: ours plus the driver's; only 0 may be written.
-    [[nodiscard]] qint16 OutBufferCount() const;
+    [[nodiscard]] qint16 outBufferCount() const;
     void setOutBufferCount(qint16 count);
 
-    void setOutput(const QByteArray& bytes);
+    void write(const QByteArray& bytes);
 
     // How long one byte takes on the line with the current settings.
     [[nodiscard]] std::chrono::microseconds byteTime() const;
@@ -81,7 +83,7 @@ private:
 
     QSerialPort m_port;
     PortMap m_portMap;
-    qint16 m_commPort = 1;
+    qint16 m_portNumber = 1;
     QString m_settings = QStringLiteral("9600,N,8,1");
     LineSettings m_line;
     bool m_failed = false;

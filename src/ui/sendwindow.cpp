@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "sendwindow.h"
 
 #include "fileread.h"
 #include "messagebox.h"
@@ -47,69 +47,69 @@ protected:
 
 } // namespace
 
-Form2::Form2(MSComm& comm, QString fname, QString fileName, QWidget* parent)
-    : QDialog(parent), m_fname(std::move(fname)), m_fileName(std::move(fileName)),
-      m_engine(comm, *this, this)
+SendWindow::SendWindow(SerialPort& serial, QString fname, QString fileName, QWidget* parent)
+    : QDialog(parent), m_chosenPath(std::move(fname)), m_fileName(std::move(fileName)),
+      m_engine(serial, *this, this)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipsSize(this, 5952, 2076));
 
-    m_progressBar1 = new QProgressBar(this);
-    m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    m_progressBar1->setGeometry(twipsRect(this, 300, 240, 5352, 252));
-    m_progressBar1->setRange(0, 100);
-    m_progressBar1->setValue(0);
-    m_progressBar1->setTextVisible(false);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar->setGeometry(twipsRect(this, 300, 240, 5352, 252));
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(false);
 
-    m_command2 = new QPushButton(QStringLiteral("START"), this);
-    m_command2->setObjectName(QStringLiteral("Command2"));
-    m_command2->setGeometry(twipsRect(this, 1440, 660, 1092, 372));
-    m_command2->setDefault(true);
-    m_command2->setAutoDefault(true);
+    m_startButton = new QPushButton(QStringLiteral("START"), this);
+    m_startButton->setObjectName(QStringLiteral("Command2"));
+    m_startButton->setGeometry(twipsRect(this, 1440, 660, 1092, 372));
+    m_startButton->setDefault(true);
+    m_startButton->setAutoDefault(true);
 
-    m_command1 = new QPushButton(QStringLiteral("CANCEL"), this);
-    m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setGeometry(twipsRect(this, 3360, 660, 1092, 372));
+    m_cancelButton = new QPushButton(QStringLiteral("CANCEL"), this);
+    m_cancelButton->setObjectName(QStringLiteral("Command1"));
+    m_cancelButton->setGeometry(twipsRect(this, 3360, 660, 1092, 372));
     // Enter presses the button that has the focus, START only otherwise.
-    m_command1->setAutoDefault(true);
+    m_cancelButton->setAutoDefault(true);
 
-    m_label1 = new DetailsLabel(QStringLiteral("Label1"), this);
-    m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label1->setGeometry(twipsRect(this, 240, 1200, 5415, 735));
-    m_label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_label1->setTextFormat(Qt::PlainText);
-    m_label1->setFont(gothicFont(12));
+    m_details = new DetailsLabel(QStringLiteral("Label1"), this);
+    m_details->setObjectName(QStringLiteral("Label1"));
+    m_details->setGeometry(twipsRect(this, 240, 1200, 5415, 735));
+    m_details->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_details->setTextFormat(Qt::PlainText);
+    m_details->setFont(gothicFont(12));
 
-    setTabOrder(m_command2, m_command1);
-    connect(m_command2, &QPushButton::clicked, this, &Form2::Command2_Click);
-    connect(m_command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    setTabOrder(m_startButton, m_cancelButton);
+    connect(m_startButton, &QPushButton::clicked, this, &SendWindow::onStartClicked);
+    connect(m_cancelButton, &QPushButton::clicked, this, &SendWindow::onCancelClicked);
 }
 
-Form2::~Form2() = default;
+SendWindow::~SendWindow() = default;
 
-bool Form2::Form_load()
+bool SendWindow::loadFile()
 {
-    m_engine.Timer1().stop();
-    m_engine.Timer1().setInterval(TransferEngine::kTickInterval);
+    m_engine.tickTimer().stop();
+    m_engine.tickTimer().setInterval(TransferEngine::kTickInterval);
     setWindowTitle(m_fileName + QStringLiteral("の送信"));
 
-    const QFileInfo info(m_fname);
+    const QFileInfo info(m_chosenPath);
     const FileCheck check = checkSendable(info);
     if (check != FileCheck::Ok) {
         messageBox(parentWidget(), fileCheckText(check), kFileErrorTitle);
         return false;
     }
     m_fileSize = static_cast<qint32>(info.size());
-    m_label1->setText(QStringLiteral("FileName:") + m_fileName + u'\n' +
-                      QStringLiteral("FileSize:") + QString::number(m_fileSize) +
-                      QStringLiteral(" Byte") + u'\n' + QStringLiteral("DateTime:") +
-                      dateTimeText(info.lastModified()));
+    m_details->setText(QStringLiteral("FileName:") + m_fileName + u'\n' +
+                       QStringLiteral("FileSize:") + QString::number(m_fileSize) +
+                       QStringLiteral(" Byte") + u'\n' + QStringLiteral("DateTime:") +
+                       dateTimeText(info.lastModified()));
     return true;
 }
 
-void Form2::showEvent(QShowEvent* event)
+void SendWindow::showEvent(QShowEvent* event)
 {
     if (const QScreen* screen = this->screen()) {
         QRect frame = frameGeometry();
@@ -119,14 +119,14 @@ void Form2::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
-void Form2::Command2_Click()
+void SendWindow::onStartClicked()
 {
-    if (!m_command2->isEnabled())
+    if (!m_startButton->isEnabled())
         return;
-    m_command2->setEnabled(false);
+    m_startButton->setEnabled(false);
 
     // The whole file as it is on disk now, never padded or cut to the size shown.
-    const FileRead read = readWholeFile(m_fname);
+    const FileRead read = readWholeFile(m_chosenPath);
     if (read.check != FileCheck::Ok) {
         messageBox(messageParent(), fileCheckText(read.check), kFileErrorTitle);
         unload();
@@ -135,20 +135,20 @@ void Form2::Command2_Click()
     m_engine.start(read.bytes);
 }
 
-void Form2::Command1_Click()
+void SendWindow::onCancelClicked()
 {
     m_engine.requestCancel();
-    if (m_command2->isEnabled())
+    if (m_startButton->isEnabled())
         unload();
 }
 
-void Form2::reject()
+void SendWindow::reject()
 {
     // Esc is the CANCEL button.
-    Command1_Click();
+    onCancelClicked();
 }
 
-void Form2::abandon()
+void SendWindow::abandon()
 {
     m_engine.abandon();
     m_unloaded = true;
@@ -156,53 +156,53 @@ void Form2::abandon()
     deleteLater();
 }
 
-void Form2::Form_Unload()
+void SendWindow::onUnload()
 {
     m_engine.windowClosed();
 }
 
-void Form2::closeEvent(QCloseEvent* event)
+void SendWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
     if (m_unloaded)
         return;
-    Form_Unload();
+    onUnload();
     // A running transfer still has to acknowledge the cancel; it unloads us when done.
-    if (m_engine.isRunning() && !m_command2->isEnabled())
+    if (m_engine.isRunning() && !m_startButton->isEnabled())
         return;
     m_unloaded = true;
     deleteLater();
 }
 
-void Form2::setProgressRange(int minimum, int maximum)
+void SendWindow::setProgressRange(int minimum, int maximum)
 {
-    m_progressBar1->setMaximum(maximum);
-    m_progressBar1->setMinimum(minimum);
+    m_progressBar->setMaximum(maximum);
+    m_progressBar->setMinimum(minimum);
 }
 
-void Form2::setProgressValue(int value)
+void SendWindow::setProgressValue(int value)
 {
-    m_progressBar1->setValue(value);
+    m_progressBar->setValue(value);
 }
 
-QWidget* Form2::messageParent()
+QWidget* SendWindow::messageParent()
 {
     return isVisible() ? static_cast<QWidget*>(this) : parentWidget();
 }
 
-void Form2::acknowledgeCancel()
+void SendWindow::acknowledgeCancel()
 {
     messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"),
                QStringLiteral("CANCEL"));
 }
 
-void Form2::reportFailure()
+void SendWindow::reportFailure()
 {
     messageBox(messageParent(), QStringLiteral("ファイル転送に失敗しました。"),
                QStringLiteral("Transfer Error"));
 }
 
-void Form2::unload()
+void SendWindow::unload()
 {
     if (m_unloaded)
         return;

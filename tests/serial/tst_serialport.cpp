@@ -1,6 +1,6 @@
 #include "errors.h"
-#include "mscomm.h"
 #include "pocketsim.h"
+#include "serialport.h"
 #include "teststore.h"
 
 #include <QDeadlineTimer>
@@ -17,7 +17,7 @@
 
 using namespace std::chrono_literals;
 using kibro::KibroError;
-using kibro::MSComm;
+using kibro::SerialPort;
 
 namespace {
 
@@ -68,13 +68,13 @@ std::chrono::microseconds cpuTime()
     return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
-using Operation = std::function<void(MSComm&)>;
+using Operation = std::function<void(SerialPort&)>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
 
-class TestMSComm : public QObject
+class TestSerialPort : public QObject
 {
     Q_OBJECT
 
@@ -89,22 +89,22 @@ private slots:
     void lostPortIsReported();
 };
 
-void TestMSComm::everyByteValueArrivesUnchanged()
+void TestSerialPort::everyByteValueArrivesUnchanged()
 {
     Line line;
     QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
-    MSComm comm;
-    comm.setPortOpen(true);
+    SerialPort comm;
+    comm.open();
 
     QByteArray sent;
     for (int value = 0; value < 256; ++value) {
         const QByteArray one(1, static_cast<char>(value));
-        comm.setOutput(one);
+        comm.write(one);
         sent += one;
-        QVERIFY(QTest::qWaitFor([&] { return comm.OutBufferCount() == 0; }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return comm.outBufferCount() == 0; }, kWaitMs));
     }
     QVERIFY(line.sim.waitForCount(256, kWait));
-    comm.setPortOpen(false);
+    comm.close();
 
     const auto summary = line.sim.stop();
     QVERIFY2(summary.has_value(), qPrintable(line.sim.errorString()));
@@ -113,7 +113,7 @@ void TestMSComm::everyByteValueArrivesUnchanged()
     QCOMPARE(line.sim.received(), sent);
 }
 
-void TestMSComm::refusals_data()
+void TestSerialPort::refusals_data()
 {
     QTest::addColumn<bool>("open");
     QTest::addColumn<int>("commPort");
@@ -122,29 +122,30 @@ void TestMSComm::refusals_data()
     const auto row = [](const char* name, bool open, int commPort, Operation operation) {
         QTest::newRow(name) << open << commPort << std::move(operation);
     };
-    row("open, number without device", false, 7, [](MSComm& c) { c.setPortOpen(true); });
-    row("open, device missing", false, 2, [](MSComm& c) { c.setPortOpen(true); });
-    row("open twice", true, 1, [](MSComm& c) { c.setPortOpen(true); });
-    row("rate 0, closed", false, 1, [](MSComm& c) { c.setSettings(QStringLiteral("0,N,8,1")); });
-    row("rate 0, open", true, 1, [](MSComm& c) { c.setSettings(QStringLiteral("0,N,8,1")); });
-    row("garbage settings", false, 1, [](MSComm& c) { c.setSettings(QStringLiteral("fast")); });
+    row("open, number without device", false, 7, [](SerialPort& c) { c.open(); });
+    row("open, device missing", false, 2, [](SerialPort& c) { c.open(); });
+    row("open twice", true, 1, [](SerialPort& c) { c.open(); });
+    row("rate 0, closed", false, 1,
+        [](SerialPort& c) { c.setSettings(QStringLiteral("0,N,8,1")); });
+    row("rate 0, open", true, 1, [](SerialPort& c) { c.setSettings(QStringLiteral("0,N,8,1")); });
+    row("garbage settings", false, 1, [](SerialPort& c) { c.setSettings(QStringLiteral("fast")); });
     row("garbage settings, open", true, 1,
-        [](MSComm& c) { c.setSettings(QStringLiteral("9600,X,8,1")); });
-    row("empty settings", false, 1, [](MSComm& c) { c.setSettings(QString()); });
+        [](SerialPort& c) { c.setSettings(QStringLiteral("9600,X,8,1")); });
+    row("empty settings", false, 1, [](SerialPort& c) { c.setSettings(QString()); });
     row("blanks in settings", false, 1,
-        [](MSComm& c) { c.setSettings(QStringLiteral("9600, N, 8, 1")); });
-    row("read in count, closed", false, 1, [](MSComm& c) { (void)c.InBufferCount(); });
-    row("empty input, closed", false, 1, [](MSComm& c) { c.setInBufferCount(0); });
-    row("read out count, closed", false, 1, [](MSComm& c) { (void)c.OutBufferCount(); });
-    row("empty output, closed", false, 1, [](MSComm& c) { c.setOutBufferCount(0); });
-    row("write, closed", false, 1, [](MSComm& c) { c.setOutput(QByteArray(1, 'x')); });
-    row("in count not 0", true, 1, [](MSComm& c) { c.setInBufferCount(5); });
-    row("out count not 0", true, 1, [](MSComm& c) { c.setOutBufferCount(1); });
-    row("port number while open", true, 1, [](MSComm& c) { c.setCommPort(2); });
+        [](SerialPort& c) { c.setSettings(QStringLiteral("9600, N, 8, 1")); });
+    row("read in count, closed", false, 1, [](SerialPort& c) { (void)c.inBufferCount(); });
+    row("empty input, closed", false, 1, [](SerialPort& c) { c.setInBufferCount(0); });
+    row("read out count, closed", false, 1, [](SerialPort& c) { (void)c.outBufferCount(); });
+    row("empty output, closed", false, 1, [](SerialPort& c) { c.setOutBufferCount(0); });
+    row("write, closed", false, 1, [](SerialPort& c) { c.write(QByteArray(1, 'x')); });
+    row("in count not 0", true, 1, [](SerialPort& c) { c.setInBufferCount(5); });
+    row("out count not 0", true, 1, [](SerialPort& c) { c.setOutBufferCount(1); });
+    row("port number while open", true, 1, [](SerialPort& c) { c.setPortNumber(2); });
 }
 
 // Every refusal throws a non-zero number and leaves the component as it was.
-void TestMSComm::refusals()
+void TestSerialPort::refusals()
 {
     QFETCH(bool, open);
     QFETCH(int, commPort);
@@ -152,58 +153,58 @@ void TestMSComm::refusals()
 
     Line line;
     QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
-    MSComm comm;
-    comm.setCommPort(static_cast<qint16>(commPort));
+    SerialPort comm;
+    comm.setPortNumber(static_cast<qint16>(commPort));
     comm.setSettings(QStringLiteral("4800,N,8,1"));
     if (open) {
-        comm.setPortOpen(true);
-        QVERIFY(comm.PortOpen());
+        comm.open();
+        QVERIFY(comm.isOpen());
     }
 
     QVERIFY(errorOf([&] { operation(comm); }) > 0);
 
-    QCOMPARE(comm.CommPort(), static_cast<qint16>(commPort));
-    QCOMPARE(comm.Settings(), QStringLiteral("4800,N,8,1"));
-    QCOMPARE(comm.PortOpen(), open);
+    QCOMPARE(comm.portNumber(), static_cast<qint16>(commPort));
+    QCOMPARE(comm.settings(), QStringLiteral("4800,N,8,1"));
+    QCOMPARE(comm.isOpen(), open);
     if (open) {
         // Still the same working line.
-        comm.setOutput(QByteArray("ok"));
+        comm.write(QByteArray("ok"));
         QVERIFY(line.sim.waitForCount(2, kWait));
         QCOMPARE(line.sim.received(), QByteArray("ok"));
     }
 }
 
-void TestMSComm::closingClosedPortDoesNothing()
+void TestSerialPort::closingClosedPortDoesNothing()
 {
     Line line;
     QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
-    MSComm comm;
-    QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
-    QVERIFY(!comm.PortOpen());
+    SerialPort comm;
+    QCOMPARE(errorOf([&] { comm.close(); }), 0);
+    QVERIFY(!comm.isOpen());
 
-    comm.setPortOpen(true);
-    comm.setPortOpen(false);
-    QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
-    QVERIFY(!comm.PortOpen());
+    comm.open();
+    comm.close();
+    QCOMPARE(errorOf([&] { comm.close(); }), 0);
+    QVERIFY(!comm.isOpen());
     // And it opens again afterwards.
-    comm.setPortOpen(true);
-    QVERIFY(comm.PortOpen());
+    comm.open();
+    QVERIFY(comm.isOpen());
 }
 
-void TestMSComm::settingsChangeWhileOpen()
+void TestSerialPort::settingsChangeWhileOpen()
 {
     Line line;
     QVERIFY2(line.start(), qPrintable(line.sim.errorString()));
-    MSComm comm;
-    comm.setPortOpen(true);
+    SerialPort comm;
+    comm.open();
     comm.setSettings(QStringLiteral("38400,N,8,1"));
-    QCOMPARE(comm.Settings(), QStringLiteral("38400,N,8,1"));
-    QVERIFY(comm.PortOpen());
-    comm.setOutput(QByteArray(1, '\x7f'));
+    QCOMPARE(comm.settings(), QStringLiteral("38400,N,8,1"));
+    QVERIFY(comm.isOpen());
+    comm.write(QByteArray(1, '\x7f'));
     QVERIFY(line.sim.waitForCount(1, kWait));
 }
 
-void TestMSComm::inBufferCountSeesAnswerAndEmpties_data()
+void TestSerialPort::inBufferCountSeesAnswerAndEmpties_data()
 {
     QTest::addColumn<bool>("processEvents");
 
@@ -212,7 +213,7 @@ void TestMSComm::inBufferCountSeesAnswerAndEmpties_data()
     QTest::newRow("still in the driver") << false;
 }
 
-void TestMSComm::inBufferCountSeesAnswerAndEmpties()
+void TestSerialPort::inBufferCountSeesAnswerAndEmpties()
 {
     QFETCH(bool, processEvents);
 
@@ -220,49 +221,49 @@ void TestMSComm::inBufferCountSeesAnswerAndEmpties()
     QVERIFY2(line.start({QStringLiteral("--answer-after"), QStringLiteral("1"),
                          QStringLiteral("--answer"), QStringLiteral("41")}),
              qPrintable(line.sim.errorString()));
-    MSComm comm;
-    comm.setPortOpen(true);
-    QCOMPARE(comm.InBufferCount(), qint16(0));
+    SerialPort comm;
+    comm.open();
+    QCOMPARE(comm.inBufferCount(), qint16(0));
 
-    comm.setOutput(QByteArray(1, 'Z'));
-    QVERIFY(QTest::qWaitFor([&] { return comm.OutBufferCount() == 0; }, kWaitMs));
+    comm.write(QByteArray(1, 'Z'));
+    QVERIFY(QTest::qWaitFor([&] { return comm.outBufferCount() == 0; }, kWaitMs));
     if (processEvents) {
-        QTRY_COMPARE_WITH_TIMEOUT(comm.InBufferCount(), qint16(1), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.inBufferCount(), qint16(1), kWaitMs);
     } else {
         const QDeadlineTimer deadline(kWait);
-        while (comm.InBufferCount() == 0 && !deadline.hasExpired())
+        while (comm.inBufferCount() == 0 && !deadline.hasExpired())
             QThread::msleep(10);
-        QCOMPARE(comm.InBufferCount(), qint16(1));
+        QCOMPARE(comm.inBufferCount(), qint16(1));
     }
     comm.setInBufferCount(0);
-    QCOMPARE(comm.InBufferCount(), qint16(0));
+    QCOMPARE(comm.inBufferCount(), qint16(0));
     // Nothing comes back later from a queue the flush missed.
     QTest::qWait(200);
-    QCOMPARE(comm.InBufferCount(), qint16(0));
+    QCOMPARE(comm.inBufferCount(), qint16(0));
 }
 
-void TestMSComm::lostPortIsReported()
+void TestSerialPort::lostPortIsReported()
 {
     Line line;
     QVERIFY2(line.start({QStringLiteral("--close-after"), QStringLiteral("3")}),
              qPrintable(line.sim.errorString()));
-    MSComm comm;
-    QSignalSpy lost(&comm, &MSComm::portLost);
-    comm.setPortOpen(true);
-    comm.setOutput(QByteArray("abc"));
+    SerialPort comm;
+    QSignalSpy lost(&comm, &SerialPort::portLost);
+    comm.open();
+    comm.write(QByteArray("abc"));
     QVERIFY(line.sim.waitForExit(kWait).has_value());
 
-    QTRY_VERIFY_WITH_TIMEOUT(!comm.PortOpen(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!comm.isOpen(), kWaitMs);
     QCOMPARE(lost.count(), 1);
 
     // Nothing waits on a line that is gone.
     QElapsedTimer elapsed;
     elapsed.start();
-    QVERIFY(errorOf([&] { comm.setOutput(QByteArray(1, 'x')); }) > 0);
-    QVERIFY(errorOf([&] { (void)comm.InBufferCount(); }) > 0);
-    QVERIFY(errorOf([&] { (void)comm.OutBufferCount(); }) > 0);
-    QVERIFY(errorOf([&] { comm.setPortOpen(true); }) > 0);
-    QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
+    QVERIFY(errorOf([&] { comm.write(QByteArray(1, 'x')); }) > 0);
+    QVERIFY(errorOf([&] { (void)comm.inBufferCount(); }) > 0);
+    QVERIFY(errorOf([&] { (void)comm.outBufferCount(); }) > 0);
+    QVERIFY(errorOf([&] { comm.open(); }) > 0);
+    QCOMPARE(errorOf([&] { comm.close(); }), 0);
     QVERIFY(elapsed.elapsed() < 5000);
 
     // Idle after the loss, the process must not spin on the dead line.
@@ -272,5 +273,5 @@ void TestMSComm::lostPortIsReported()
     QCOMPARE(lost.count(), 1);
 }
 
-QTEST_GUILESS_MAIN(TestMSComm)
-#include "tst_mscomm.moc"
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"

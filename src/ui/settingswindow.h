@@ -11,31 +11,32 @@ class QGroupBox;
 
 namespace kibro {
 
-class MSComm;
+class SerialPort;
 
 // The communication settings window. It works on the live port: loading closes it, OK
 // tries the choice and stores it only when the port opens, any other closing restores the
 // stored configuration.
-class Form3 : public QDialog
+class SettingsWindow : public QDialog
 {
     Q_OBJECT
 
 public:
-    Form3(MSComm& comm, QWidget* parent);
+    SettingsWindow(SerialPort& serial, QWidget* parent);
 
-    void Form_load();
-    void Command1_Click();
-    void Command2_Click();
+    // Closes the live port and preselects its number and rate, as the user will change them.
+    void takeOverPort();
+    void onOkClicked();
+    void onCancelClicked();
     // The program is ending: go without running the closing handler.
     void abandon();
 
-    [[nodiscard]] qint16 PortNo() const noexcept { return m_portNo; }
+    [[nodiscard]] qint16 portNumber() const noexcept { return m_portNumber; }
     // False once the window is going: closed or abandoned.
     [[nodiscard]] bool isLoaded() const noexcept { return !m_unloaded; }
 
-    // The rates of Option1 to Option6, in their order.
+    // The rates of the six rate options, top to bottom.
     static constexpr std::array<int, 6> kRates = {1200, 2400, 4800, 9600, 19200, 38400};
-    // Which rate option (0 for Option1 ... 5 for Option6) a settings text preselects, or -1.
+    // Which rate option (0 for the top one) a settings text preselects, or -1.
     [[nodiscard]] static int rateOptionFor(const QString& settings);
 
 protected:
@@ -45,18 +46,18 @@ protected:
     void reject() override;
 
 private:
-    void Form_Unload();
+    void onUnload();
 
-    MSComm& m_comm;
-    qint16 m_portNo = 0;
+    SerialPort& m_serial;
+    qint16 m_portNumber = 0;
     bool m_abandoned = false;
     bool m_unloaded = false;
-    QGroupBox* m_frame1 = nullptr;
-    QGroupBox* m_frame2 = nullptr;
+    QGroupBox* m_rateGroup = nullptr;
+    QGroupBox* m_portGroup = nullptr;
     std::array<QRadioButton*, 6> m_rateOptions{};
     std::array<QRadioButton*, 4> m_portOptions{};
-    QPushButton* m_command1 = nullptr;
-    QPushButton* m_command2 = nullptr;
+    QPushButton* m_okButton = nullptr;
+    QPushButton* m_cancelButton = nullptr;
 };
 
 } // namespace kibro

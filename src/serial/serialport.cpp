@@ -1,4 +1,4 @@
-#include "mscomm.h"
+#include "serialport.h"
 
 #include "errors.h"
 
@@ -81,53 +81,53 @@ int LineSettings::bitsPerByte() const
     return 1 + static_cast<int>(dataBits) + parityBits + stopBitCount;
 }
 
-MSComm::MSComm(QObject* parent) : QObject(parent)
+SerialPort::SerialPort(QObject* parent) : QObject(parent)
 {
-    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onError);
-    connect(&m_port, &QSerialPort::bytesWritten, this, &MSComm::activity);
-    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::activity);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::activity);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::activity);
 }
 
-MSComm::~MSComm() = default;
+SerialPort::~SerialPort() = default;
 
-void MSComm::setCommPort(qint16 port)
+void SerialPort::setPortNumber(qint16 port)
 {
-    if (PortOpen())
+    if (isOpen())
         refuse(ErrorNumber::PortAlreadyOpen, QStringLiteral("Port already open"));
-    m_commPort = port;
+    m_portNumber = port;
 }
 
-void MSComm::setSettings(const QString& text)
+void SerialPort::setSettings(const QString& text)
 {
     const LineSettings line = LineSettings::parse(text);
-    if (PortOpen())
+    if (isOpen())
         apply(line);
     m_line = line;
     m_settings = text;
 }
 
-bool MSComm::PortOpen() const noexcept
+bool SerialPort::isOpen() const noexcept
 {
     return m_port.isOpen() && !m_failed;
 }
 
-QString MSComm::deviceName() const
+QString SerialPort::deviceName() const
 {
-    return m_portMap.device(m_commPort);
+    return m_portMap.device(m_portNumber);
 }
 
-void MSComm::setPortOpen(bool open)
+void SerialPort::close()
 {
-    if (!open) {
-        // Closing a closed port is allowed and does nothing.
-        const bool wasOpen = m_port.isOpen();
-        m_port.close();
-        m_failed = false;
-        if (wasOpen)
-            emit activity();
-        return;
-    }
-    if (PortOpen())
+    const bool wasOpen = m_port.isOpen();
+    m_port.close();
+    m_failed = false;
+    if (wasOpen)
+        emit activity();
+}
+
+void SerialPort::open()
+{
+    if (isOpen())
         refuse(ErrorNumber::PortAlreadyOpen, QStringLiteral("Port already open"));
     if (m_port.isOpen()) // failed earlier, close not yet done
         m_port.close();
@@ -136,7 +136,7 @@ void MSComm::setPortOpen(bool open)
     const QString device = deviceName();
     if (device.isEmpty())
         refuse(ErrorNumber::InvalidPortNumber,
-               QStringLiteral("COM%1 has no device").arg(m_commPort));
+               QStringLiteral("COM%1 has no device").arg(m_portNumber));
 
     m_port.setPortName(device);
     m_port.setBaudRate(m_line.baudRate);
@@ -154,7 +154,7 @@ void MSComm::setPortOpen(bool open)
     m_port.clearError();
 }
 
-void MSComm::apply(const LineSettings& line)
+void SerialPort::apply(const LineSettings& line)
 {
     if (!m_port.setBaudRate(line.baudRate) || !m_port.setDataBits(line.dataBits) ||
         !m_port.setParity(line.parity) || !m_port.setStopBits(line.stopBits)) {
@@ -169,19 +169,19 @@ void MSComm::apply(const LineSettings& line)
     }
 }
 
-void MSComm::requireOpen() const
+void SerialPort::requireOpen() const
 {
-    if (!PortOpen())
+    if (!isOpen())
         refuse(ErrorNumber::PortNotOpen, QStringLiteral("Port not open"));
 }
 
-qint16 MSComm::InBufferCount() const
+qint16 SerialPort::inBufferCount() const
 {
     requireOpen();
     return clampCount(m_port.bytesAvailable() + driverQueue(QSerialPort::Input));
 }
 
-void MSComm::setInBufferCount(qint16 count)
+void SerialPort::setInBufferCount(qint16 count)
 {
     requireOpen();
     if (count != 0)
@@ -190,13 +190,13 @@ void MSComm::setInBufferCount(qint16 count)
     m_port.readAll();
 }
 
-qint16 MSComm::OutBufferCount() const
+qint16 SerialPort::outBufferCount() const
 {
     requireOpen();
     return clampCount(m_port.bytesToWrite() + driverQueue(QSerialPort::Output));
 }
 
-void MSComm::setOutBufferCount(qint16 count)
+void SerialPort::setOutBufferCount(qint16 count)
 {
     requireOpen();
     if (count != 0)
@@ -204,7 +204,7 @@ void MSComm::setOutBufferCount(qint16 count)
     m_port.clear(QSerialPort::Output);
 }
 
-void MSComm::setOutput(const QByteArray& bytes)
+void SerialPort::write(const QByteArray& bytes)
 {
     requireOpen();
     QByteArray rest = bytes;
@@ -228,21 +228,21 @@ void MSComm::setOutput(const QByteArray& bytes)
         refuse(ErrorNumber::WriteFailed, m_port.errorString());
 }
 
-std::chrono::microseconds MSComm::byteTime() const
+std::chrono::microseconds SerialPort::byteTime() const
 {
     using namespace std::chrono;
     const auto micros = duration_cast<microseconds>(seconds(1)).count() * m_line.bitsPerByte();
     return microseconds(std::max<qint64>(1, micros / std::max(1, m_line.baudRate)));
 }
 
-std::chrono::microseconds MSComm::driverDrainTime() const
+std::chrono::microseconds SerialPort::driverDrainTime() const
 {
-    if (!PortOpen())
+    if (!isOpen())
         return std::chrono::microseconds::zero();
     return byteTime() * driverQueue(QSerialPort::Output);
 }
 
-void MSComm::onError(QSerialPort::SerialPortError error)
+void SerialPort::onError(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::ResourceError:
@@ -256,7 +256,7 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     markLost(m_port.errorString());
 }
 
-void MSComm::markLost(const QString& reason)
+void SerialPort::markLost(const QString& reason)
 {
     if (!m_port.isOpen() || m_failed)
         return;
@@ -277,7 +277,7 @@ void MSComm::markLost(const QString& reason)
     emit portLost();
 }
 
-qint64 MSComm::driverQueue(QSerialPort::Direction direction) const
+qint64 SerialPort::driverQueue(QSerialPort::Direction direction) const
 {
 #if defined(Q_OS_WIN)
     COMSTAT status{};

@@ -29,12 +29,12 @@ private:
 
 // The directory list: the chain from the root down to the current directory, then its
 // subdirectories. Opening an entry (double click, Enter) makes it the current path.
-class DirList : public QListWidget
+class DirectoryList : public QListWidget
 {
     Q_OBJECT
 
 public:
-    explicit DirList(QWidget* parent = nullptr);
+    explicit DirectoryList(QWidget* parent = nullptr);
 
     [[nodiscard]] QString path() const { return m_path; }
     // Refuses a directory that cannot be listed, leaving everything as it was.

@@ -1,8 +1,8 @@
 #include "conversions.h"
-#include "form1.h"
-#include "form3.h"
+#include "mainwindow.h"
 #include "messagerecorder.h"
 #include "pocketsim.h"
+#include "settingswindow.h"
 #include "teststore.h"
 
 #include <QAction>
@@ -16,7 +16,7 @@
 #include <optional>
 
 using namespace std::chrono_literals;
-using kibro::Form1;
+using kibro::MainWindow;
 
 namespace {
 
@@ -76,14 +76,14 @@ struct Run
     {
         form.emplace();
         form->setEndProgram([this] { ++endCount; });
-        form->Form_load();
+        form->startUp();
         form->show();
     }
 
     TestStore& store;
     MessageRecorder messages;
     PocketSim sim;
-    std::optional<Form1> form;
+    std::optional<MainWindow> form;
     int endCount = 0;
 };
 
@@ -93,7 +93,7 @@ enum class ExitBy { MenuHandler, MenuAction, CloseBox };
 
 Q_DECLARE_METATYPE(ExitBy)
 
-class TestForm1 : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -113,7 +113,7 @@ private slots:
     void exitWithHandEditedStoreStoresBoth();
 };
 
-void TestForm1::firstRunOpensDefaultPort()
+void TestMainWindow::firstRunOpensDefaultPort()
 {
     TestStore store;
     mapPortsAway(store);
@@ -125,13 +125,13 @@ void TestForm1::firstRunOpensDefaultPort()
 
     QCOMPARE(run.messages.count(), 0);
     QCOMPARE(run.form->pos(), QPoint(toPixelsX(*run.form, 1000), toPixelsY(*run.form, 1000)));
-    kibro::MSComm& comm = run.form->MSComm1();
-    QVERIFY(comm.PortOpen());
-    QCOMPARE(comm.CommPort(), qint16(1));
-    QCOMPARE(comm.Settings(), QStringLiteral("9600,N,8,1"));
+    kibro::SerialPort& comm = run.form->serialPort();
+    QVERIFY(comm.isOpen());
+    QCOMPARE(comm.portNumber(), qint16(1));
+    QCOMPARE(comm.settings(), QStringLiteral("9600,N,8,1"));
     QVERIFY(run.form->settingsWindow() == nullptr);
     // The open port is the simulator's.
-    comm.setOutput(QByteArray(1, 'A'));
+    comm.write(QByteArray(1, 'A'));
     QVERIFY(run.sim.waitForCount(1, kWait));
     QCOMPARE(run.sim.received(), QByteArray("A"));
     // Defaults belong to the reader: nothing was written.
@@ -140,11 +140,11 @@ void TestForm1::firstRunOpensDefaultPort()
     QVERIFY(!store.contains(QStringLiteral("Startup/Port")));
 }
 
-void TestForm1::menuBarHoldsTheTwoCommands()
+void TestMainWindow::menuBarHoldsTheTwoCommands()
 {
     TestStore store;
     mapPortsAway(store);
-    Form1 form;
+    MainWindow form;
     const QList<QAction*> actions = form.menuBar()->actions();
     QCOMPARE(actions.size(), 2);
     QCOMPARE(actions[0]->text(), QStringLiteral("終了(&X)"));
@@ -155,7 +155,7 @@ void TestForm1::menuBarHoldsTheTwoCommands()
     QVERIFY(actions[1]->menu() == nullptr);
 }
 
-void TestForm1::positionSurvivesTwoRuns()
+void TestMainWindow::positionSurvivesTwoRuns()
 {
     TestStore store;
     mapPortsAway(store);
@@ -168,7 +168,7 @@ void TestForm1::positionSurvivesTwoRuns()
         first.load();
         placed = QPoint(toPixelsX(*first.form, 2345), toPixelsY(*first.form, 4321));
         first.form->move(placed);
-        first.form->mnuExit_Click();
+        first.form->onExitTriggered();
         QCOMPARE(first.endCount, 1);
         storedLeft = store.value(QStringLiteral("Startup/Left"));
         storedTop = store.value(QStringLiteral("Startup/Top"));
@@ -180,14 +180,14 @@ void TestForm1::positionSurvivesTwoRuns()
     QVERIFY2(second.connectPort(1), qPrintable(second.sim.errorString()));
     second.load();
     QCOMPARE(second.form->pos(), placed);
-    QVERIFY(second.form->MSComm1().PortOpen());
+    QVERIFY(second.form->serialPort().isOpen());
     // Left where it was, the next exit writes the very same texts.
-    second.form->mnuExit_Click();
+    second.form->onExitTriggered();
     QCOMPARE(store.value(QStringLiteral("Startup/Left")), storedLeft);
     QCOMPARE(store.value(QStringLiteral("Startup/Top")), storedTop);
 }
 
-void TestForm1::storedPosition_data()
+void TestMainWindow::storedPosition_data()
 {
     QTest::addColumn<QString>("left");
     QTest::addColumn<QString>("top");
@@ -215,7 +215,7 @@ void TestForm1::storedPosition_data()
 
 // A position is applied as stored, and one that is not a number falls back to 1000 while
 // start-up goes on to open the port.
-void TestForm1::storedPosition()
+void TestMainWindow::storedPosition()
 {
     QFETCH(QString, left);
     QFETCH(QString, top);
@@ -234,13 +234,13 @@ void TestForm1::storedPosition()
     QCOMPARE(run.form->pos(),
              QPoint(toPixelsX(*run.form, leftTwips), toPixelsY(*run.form, topTwips)));
     QCOMPARE(run.messages.count(), 0);
-    QVERIFY(run.form->MSComm1().PortOpen());
+    QVERIFY(run.form->serialPort().isOpen());
     QCOMPARE(run.endCount, 0);
     // A bad value is not repaired behind the user's back.
     QCOMPARE(store.value(QStringLiteral("Startup/Left")), left == kAbsent ? QString() : left);
 }
 
-void TestForm1::openFailureReported_data()
+void TestMainWindow::openFailureReported_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("settings");
@@ -269,7 +269,7 @@ void TestForm1::openFailureReported_data()
                                     << "" << 1 << 1 << "COM1が開けません。";
 }
 
-void TestForm1::openFailureReported()
+void TestMainWindow::openFailureReported()
 {
     QFETCH(QString, port);
     QFETCH(QString, settings);
@@ -292,8 +292,8 @@ void TestForm1::openFailureReported()
     run.form.emplace();
     run.form->setEndProgram([&] { ++run.endCount; });
     if (portBefore != 1)
-        run.form->MSComm1().setCommPort(static_cast<qint16>(portBefore));
-    run.form->Form_load();
+        run.form->serialPort().setPortNumber(static_cast<qint16>(portBefore));
+    run.form->startUp();
 
     QCOMPARE(run.messages.count(), 1);
     QCOMPARE(run.messages.messages()[0].title, QStringLiteral("COM Open Error"));
@@ -302,12 +302,12 @@ void TestForm1::openFailureReported()
     QVERIFY(!settingsWindowBeforeBox);
     QVERIFY(run.form->settingsWindow() != nullptr);
     QVERIFY(run.form->settingsWindow()->isVisible());
-    QVERIFY(!run.form->MSComm1().PortOpen());
+    QVERIFY(!run.form->serialPort().isOpen());
     QCOMPARE(run.endCount, 0);
     QVERIFY(!store.contains(QStringLiteral("Startup/Left")));
 }
 
-void TestForm1::exitStoresPositionAndClosesPort_data()
+void TestMainWindow::exitStoresPositionAndClosesPort_data()
 {
     QTest::addColumn<ExitBy>("exitBy");
     QTest::addColumn<bool>("minimized");
@@ -320,7 +320,7 @@ void TestForm1::exitStoresPositionAndClosesPort_data()
     QTest::newRow("close box, minimized") << ExitBy::CloseBox << true;
 }
 
-void TestForm1::exitStoresPositionAndClosesPort()
+void TestMainWindow::exitStoresPositionAndClosesPort()
 {
     QFETCH(ExitBy, exitBy);
     QFETCH(bool, minimized);
@@ -332,7 +332,7 @@ void TestForm1::exitStoresPositionAndClosesPort()
     Run run(store);
     QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
     run.load();
-    QVERIFY(run.form->MSComm1().PortOpen());
+    QVERIFY(run.form->serialPort().isOpen());
 
     const QPoint moved(157, 83);
     run.form->move(moved);
@@ -343,7 +343,7 @@ void TestForm1::exitStoresPositionAndClosesPort()
 
     switch (exitBy) {
     case ExitBy::MenuHandler:
-        run.form->mnuExit_Click();
+        run.form->onExitTriggered();
         break;
     case ExitBy::MenuAction: {
         auto* action = run.form->findChild<QAction*>(QStringLiteral("mnuExit"));
@@ -357,7 +357,7 @@ void TestForm1::exitStoresPositionAndClosesPort()
     }
 
     QCOMPARE(run.endCount, 1);
-    QVERIFY(!run.form->MSComm1().PortOpen());
+    QVERIFY(!run.form->serialPort().isOpen());
     QCOMPARE(run.messages.count(), 0);
     if (minimized) {
         QCOMPARE(store.value(QStringLiteral("Startup/Left")), QStringLiteral("2222"));
@@ -374,7 +374,7 @@ void TestForm1::exitStoresPositionAndClosesPort()
     QVERIFY(!store.contains(QStringLiteral("Startup/Settings")));
 }
 
-void TestForm1::exitWithUnwritableStoreStillEnds_data()
+void TestMainWindow::exitWithUnwritableStoreStillEnds_data()
 {
     QTest::addColumn<bool>("fileIsDirectory");
 
@@ -383,7 +383,7 @@ void TestForm1::exitWithUnwritableStoreStillEnds_data()
     QTest::newRow("store directory is a file") << false;
 }
 
-void TestForm1::exitWithUnwritableStoreStillEnds()
+void TestMainWindow::exitWithUnwritableStoreStillEnds()
 {
     QFETCH(bool, fileIsDirectory);
 
@@ -392,7 +392,7 @@ void TestForm1::exitWithUnwritableStoreStillEnds()
     Run run(store);
     QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
     run.load();
-    QVERIFY(run.form->MSComm1().PortOpen());
+    QVERIFY(run.form->serialPort().isOpen());
 
     if (fileIsDirectory) {
         QVERIFY(QFile::remove(store.fileName()));
@@ -405,35 +405,35 @@ void TestForm1::exitWithUnwritableStoreStillEnds()
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
     }
 
-    run.form->mnuExit_Click();
+    run.form->onExitTriggered();
 
     QCOMPARE(run.endCount, 1);
     QVERIFY(run.form->hasEnded());
-    QVERIFY(!run.form->MSComm1().PortOpen());
+    QVERIFY(!run.form->serialPort().isOpen());
 }
 
 // Exit closes the port without checking it is open.
-void TestForm1::exitAfterFailedOpen()
+void TestMainWindow::exitAfterFailedOpen()
 {
     TestStore store;
     mapPortsAway(store);
     Run run(store);
     run.load();
     QCOMPARE(run.messages.count(), 1);
-    QVERIFY(!run.form->MSComm1().PortOpen());
+    QVERIFY(!run.form->serialPort().isOpen());
 
-    run.form->mnuExit_Click();
+    run.form->onExitTriggered();
 
     QCOMPARE(run.endCount, 1);
     QVERIFY(store.contains(QStringLiteral("Startup/Left")));
     // The settings window goes with the program, not through its own closing.
     QTRY_VERIFY_WITH_TIMEOUT(run.form->settingsWindow() == nullptr, 5000);
-    QVERIFY(!run.form->MSComm1().PortOpen());
+    QVERIFY(!run.form->serialPort().isOpen());
 }
 
 // A line QSettings cannot parse makes it report every write as badly formed; the position
 // is stored all the same, both halves of it.
-void TestForm1::exitWithHandEditedStoreStoresBoth()
+void TestMainWindow::exitWithHandEditedStoreStoresBoth()
 {
     TestStore store;
     mapPortsAway(store);
@@ -445,11 +445,11 @@ void TestForm1::exitWithHandEditedStoreStoresBoth()
         file.write("\n[Notes]\nwritten by hand\n");
     }
     run.load();
-    QVERIFY(run.form->MSComm1().PortOpen());
+    QVERIFY(run.form->serialPort().isOpen());
     const QPoint moved(90, 210);
     run.form->move(moved);
 
-    run.form->mnuExit_Click();
+    run.form->onExitTriggered();
 
     QCOMPARE(run.endCount, 1);
     QMap<QByteArray, QByteArray> stored;
@@ -466,5 +466,5 @@ void TestForm1::exitWithHandEditedStoreStoresBoth()
              static_cast<float>(moved.y() * 1440.0 / run.form->logicalDpiY()));
 }
 
-QTEST_MAIN(TestForm1)
-#include "tst_form1.moc"
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

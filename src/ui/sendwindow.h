@@ -11,27 +11,27 @@ class QPushButton;
 
 namespace kibro {
 
-class MSComm;
+class SerialPort;
 
 // The send window: shows the chosen file and sends it on START.
-class Form2 : public QDialog, private TransferView
+class SendWindow : public QDialog, private TransferView
 {
     Q_OBJECT
 
 public:
     // The window sends the file it was opened for: the path is taken here.
-    Form2(MSComm& comm, QString fname, QString fileName, QWidget* parent);
-    ~Form2() override;
+    SendWindow(SerialPort& serial, QString fname, QString fileName, QWidget* parent);
+    ~SendWindow() override;
 
     // Returns false, after telling the user, when the file cannot be shown or sent.
-    [[nodiscard]] bool Form_load();
-    void Command2_Click(); // START
-    void Command1_Click(); // CANCEL
+    [[nodiscard]] bool loadFile();
+    void onStartClicked();  // START
+    void onCancelClicked(); // CANCEL
     // The program is ending: go without running the closing handler or the transfer.
     void abandon();
 
-    [[nodiscard]] qint32 FileSize() const noexcept { return m_fileSize; }
-    [[nodiscard]] qint16 CancelFlag() const noexcept { return m_engine.CancelFlag(); }
+    [[nodiscard]] qint32 fileSize() const noexcept { return m_fileSize; }
+    [[nodiscard]] qint16 cancelFlag() const noexcept { return m_engine.cancelFlag(); }
     [[nodiscard]] TransferEngine& engine() noexcept { return m_engine; }
     // False once the window is going: closed, finished or abandoned.
     [[nodiscard]] bool isLoaded() const noexcept { return !m_unloaded; }
@@ -42,7 +42,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void Form_Unload();
+    void onUnload();
     void setProgressRange(int minimum, int maximum) override;
     void setProgressValue(int value) override;
     void acknowledgeCancel() override;
@@ -50,14 +50,14 @@ private:
     void unload() override;
     [[nodiscard]] QWidget* messageParent();
 
-    QString m_fname;
+    QString m_chosenPath;
     QString m_fileName;
     qint32 m_fileSize = 0;
     TransferEngine m_engine;
-    QProgressBar* m_progressBar1 = nullptr;
-    QPushButton* m_command2 = nullptr;
-    QPushButton* m_command1 = nullptr;
-    QLabel* m_label1 = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QPushButton* m_startButton = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    QLabel* m_details = nullptr;
     bool m_unloaded = false;
 };
 

@@ -1,13 +1,13 @@
-#include "form1.h"
+#include "mainwindow.h"
 
-#include "chooser.h"
 #include "conversions.h"
 #include "errorsection.h"
+#include "filechooser.h"
 #include "filepath.h"
-#include "form2.h"
-#include "form3.h"
 #include "messagebox.h"
+#include "sendwindow.h"
 #include "settingsstore.h"
+#include "settingswindow.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -40,7 +40,7 @@ QString openErrorText(qint16 port, const char* suffix)
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KIBRO"));
@@ -48,48 +48,48 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
-    m_mnuExit = menuBar()->addAction(QStringLiteral("終了(&X)"));
-    m_mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    m_mnuSetting = menuBar()->addAction(QStringLiteral("設定(&S)"));
-    m_mnuSetting->setObjectName(QStringLiteral("mnuSetting"));
-    connect(m_mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
-    connect(m_mnuSetting, &QAction::triggered, this, &Form1::mnuSetting_Click);
+    m_exitAction = menuBar()->addAction(QStringLiteral("終了(&X)"));
+    m_exitAction->setObjectName(QStringLiteral("mnuExit"));
+    m_settingsAction = menuBar()->addAction(QStringLiteral("設定(&S)"));
+    m_settingsAction->setObjectName(QStringLiteral("mnuSetting"));
+    connect(m_exitAction, &QAction::triggered, this, &MainWindow::onExitTriggered);
+    connect(m_settingsAction, &QAction::triggered, this, &MainWindow::onSettingsTriggered);
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     setCentralWidget(client);
     client->setFixedSize(twipsSize(this, 5052, 3396));
 
-    m_drive1 = new DriveList(client);
-    m_drive1->setObjectName(QStringLiteral("Drive1"));
-    m_drive1->setGeometry(twipsRect(this, 120, 0, 2172, 276));
-    m_dir1 = new DirList(client);
-    m_dir1->setObjectName(QStringLiteral("Dir1"));
-    m_dir1->setGeometry(twipsRect(this, 120, 360, 2172, 2928));
-    m_file1 = new FileList(client);
-    m_file1->setObjectName(QStringLiteral("File1"));
-    m_file1->setGeometry(twipsRect(this, 2400, 0, 2532, 3312));
-    setTabOrder(m_file1, m_drive1);
-    setTabOrder(m_drive1, m_dir1);
+    m_driveList = new DriveList(client);
+    m_driveList->setObjectName(QStringLiteral("Drive1"));
+    m_driveList->setGeometry(twipsRect(this, 120, 0, 2172, 276));
+    m_directoryList = new DirectoryList(client);
+    m_directoryList->setObjectName(QStringLiteral("Dir1"));
+    m_directoryList->setGeometry(twipsRect(this, 120, 360, 2172, 2928));
+    m_fileList = new FileList(client);
+    m_fileList->setObjectName(QStringLiteral("File1"));
+    m_fileList->setGeometry(twipsRect(this, 2400, 0, 2532, 3312));
+    setTabOrder(m_fileList, m_driveList);
+    setTabOrder(m_driveList, m_directoryList);
 
-    connect(m_drive1, &DriveList::driveChanged, this, &Form1::Drive1_Change);
-    connect(m_dir1, &DirList::pathChanged, this, &Form1::Dir1_Change);
-    connect(m_file1, &FileList::fileClicked, this, &Form1::File1_Click);
+    connect(m_driveList, &DriveList::driveChanged, this, &MainWindow::onDriveChanged);
+    connect(m_directoryList, &DirectoryList::pathChanged, this, &MainWindow::onDirectoryChanged);
+    connect(m_fileList, &FileList::fileClicked, this, &MainWindow::onFileClicked);
 
     // The lists start at the process's current directory.
     const QString start = QDir::currentPath();
-    m_drive1->showDriveOf(start);
-    m_dir1->setPath(start);
-    m_file1->setPath(start);
-    m_file1->setFocus();
+    m_driveList->showDriveOf(start);
+    m_directoryList->setPath(start);
+    m_fileList->setPath(start);
+    m_fileList->setFocus();
 
     setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
     m_endProgram = [] { QCoreApplication::exit(0); };
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-void Form1::Form_load()
+void MainWindow::startUp()
 {
     move(twipsToPixelsX(this, storedPosition(QStringLiteral("Left"))),
          twipsToPixelsY(this, storedPosition(QStringLiteral("Top"))));
@@ -97,28 +97,28 @@ void Form1::Form_load()
     SettingsStore store;
     ErrorSection section;
     section([&] {
-        m_comm.setCommPort(toInt16(
+        m_serial.setPortNumber(toInt16(
             store.read(SettingsStore::kStartup, QStringLiteral("Port"), QStringLiteral("1"))));
     });
     section([&] {
-        m_comm.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
-                                      QStringLiteral("9600,N,8,1")));
+        m_serial.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
+                                        QStringLiteral("9600,N,8,1")));
     });
-    section([&] { m_comm.setPortOpen(true); });
+    section([&] { m_serial.open(); });
     if (section.lastError() == 0)
         return;
 
     // The main window is not shown yet: the box stands on its own, centred on the screen.
-    messageBox(nullptr, openErrorText(m_comm.CommPort(), "が開けません。"),
+    messageBox(nullptr, openErrorText(m_serial.portNumber(), "が開けません。"),
                QStringLiteral("COM Open Error"));
-    mnuSetting_Click();
+    onSettingsTriggered();
 }
 
-void Form1::mnuExit_Click()
+void MainWindow::onExitTriggered()
 {
     if (m_ended)
         return;
-    m_comm.setPortOpen(false);
+    m_serial.close();
     if (!isMinimized()) {
         const QPoint position = pos();
         try {
@@ -136,64 +136,64 @@ void Form1::mnuExit_Click()
     // Ending at once: the other windows go without running their own closing handlers, and
     // a transfer in progress is dropped where it stands.
     m_ended = true;
-    if (m_form2)
-        m_form2->abandon();
-    if (m_form3)
-        m_form3->abandon();
+    if (m_sendWindow)
+        m_sendWindow->abandon();
+    if (m_settingsWindow)
+        m_settingsWindow->abandon();
     m_endProgram();
 }
 
-void Form1::mnuSetting_Click()
+void MainWindow::onSettingsTriggered()
 {
     // A window already closing is gone for the user, even before it is deleted.
-    if (!m_form3 || !m_form3->isLoaded()) {
-        m_form3 = new Form3(m_comm, this);
-        m_form3->Form_load();
+    if (!m_settingsWindow || !m_settingsWindow->isLoaded()) {
+        m_settingsWindow = new SettingsWindow(m_serial, this);
+        m_settingsWindow->takeOverPort();
     }
-    m_form3->show();
-    m_form3->raise();
-    m_form3->activateWindow();
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
 }
 
-void Form1::Drive1_Change()
+void MainWindow::onDriveChanged()
 {
     // A drive that cannot be listed leaves both lists where they were.
-    if (!m_dir1->setPath(m_drive1->drive()))
-        m_drive1->showDriveOf(m_dir1->path());
+    if (!m_directoryList->setPath(m_driveList->drive()))
+        m_driveList->showDriveOf(m_directoryList->path());
 }
 
-void Form1::Dir1_Change()
+void MainWindow::onDirectoryChanged()
 {
-    m_file1->setPath(QDir::toNativeSeparators(m_dir1->path()));
+    m_fileList->setPath(QDir::toNativeSeparators(m_directoryList->path()));
 }
 
-void Form1::File1_Click()
+void MainWindow::onFileClicked()
 {
-    const QString name = m_file1->fileName();
+    const QString name = m_fileList->fileName();
     if (name.isEmpty())
         return;
-    m_fname = joinPath(m_file1->path(), name);
-    if (!m_form2 || !m_form2->isLoaded()) {
-        auto* window = new Form2(m_comm, m_fname, name, this);
-        if (!window->Form_load()) {
+    m_chosenPath = joinPath(m_fileList->path(), name);
+    if (!m_sendWindow || !m_sendWindow->isLoaded()) {
+        auto* window = new SendWindow(m_serial, m_chosenPath, name, this);
+        if (!window->loadFile()) {
             delete window;
             return;
         }
-        m_form2 = window;
+        m_sendWindow = window;
     }
-    m_form2->show();
-    m_form2->raise();
-    m_form2->activateWindow();
+    m_sendWindow->show();
+    m_sendWindow->raise();
+    m_sendWindow->activateWindow();
 }
 
-void Form1::Form_Unload()
+void MainWindow::onUnload()
 {
-    mnuExit_Click();
+    onExitTriggered();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    Form_Unload();
+    onUnload();
     event->accept();
 }
 

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "sendwindow.h"
+#include "serialport.h"
+#include "settingswindow.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+
+class QAction;
+
+namespace kibro {
+
+class DriveList;
+class DirectoryList;
+class FileList;
+
+// The main window: owns the port and the file chooser, and starts and ends the program.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up: position from the store, then the port. Call before show().
+    void startUp();
+    void onExitTriggered();
+    void onSettingsTriggered();
+
+    void onDriveChanged();
+    void onDirectoryChanged();
+    void onFileClicked();
+
+    [[nodiscard]] SerialPort& serialPort() noexcept { return m_serial; }
+    [[nodiscard]] QString chosenPath() const { return m_chosenPath; }
+    [[nodiscard]] DriveList* driveList() const noexcept { return m_driveList; }
+    [[nodiscard]] DirectoryList* directoryList() const noexcept { return m_directoryList; }
+    [[nodiscard]] FileList* fileList() const noexcept { return m_fileList; }
+    [[nodiscard]] SendWindow* sendWindow() const { return m_sendWindow.data(); }
+    [[nodiscard]] SettingsWindow* settingsWindow() const { return m_settingsWindow.data(); }
+
+    // How the program ends once the exit routine is done. Tests replace it.
+    void setEndProgram(std::function<void()> endProgram) { m_endProgram = std::move(endProgram); }
+    [[nodiscard]] bool hasEnded() const noexcept { return m_ended; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void onUnload();
+
+    SerialPort m_serial;
+    QString m_chosenPath;
+    DriveList* m_driveList = nullptr;
+    DirectoryList* m_directoryList = nullptr;
+    FileList* m_fileList = nullptr;
+    QAction* m_exitAction = nullptr;
+    QAction* m_settingsAction = nullptr;
+    QPointer<SendWindow> m_sendWindow;
+    QPointer<SettingsWindow> m_settingsWindow;
+    std::function<void()> m_endProgram;
+    bool m_ended = false;
+};
+
+} // namespace kibro
