@@ -118,9 +118,9 @@ QMap<QByteArray, qint64> parseReport(const QByteArray& out)
 {
     QMap<QByteArray, qint64> report;
     for (const QByteArray& line : out.split('\n')) {
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() == 2)
-            report.insert(parts[0], parts[1].toLongLong());
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 2)
+            report.insert(fields[0], fields[1].toLongLong());
     }
     return report;
 }
