@@ -35,7 +35,8 @@ endif()
 set(desktop ${prefix}/share/applications/kibro.desktop)
 file(STRINGS ${desktop} exec_line REGEX "^Exec=")
 file(STRINGS ${desktop} icon_line REGEX "^Icon=")
-if(NOT exec_line STREQUAL "Exec=kibro" OR NOT icon_line STREQUAL "Icon=kibro")
+# A file manager's "Open with" passes the chosen file.
+if(NOT exec_line STREQUAL "Exec=kibro %f" OR NOT icon_line STREQUAL "Icon=kibro")
     message(FATAL_ERROR "the desktop entry names '${exec_line}' and '${icon_line}'")
 endif()
 
