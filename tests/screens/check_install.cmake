@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks what a desktop needs from it: the
 # program in bin/, a valid desktop entry that names it and its icon, and the icon at every
-# size of the hicolor theme. Nothing else may be installed.
+# size of the hicolor theme; what a Debian package carries beside it: the manual page, the
+# AppStream metainfo, the copyright notice and changelog. Nothing else may be installed.
 foreach(var BUILD_DIR WORK_DIR)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} is not set")
@@ -16,7 +17,9 @@ if(result)
 endif()
 
 set(icon_sizes 16 32 48 64 128 256)
-set(expected bin/kibro share/applications/kibro.desktop)
+set(metainfo share/metainfo/org.example.kibro.metainfo.xml)
+set(expected bin/kibro share/applications/kibro.desktop share/man/man1/kibro.1.gz ${metainfo}
+    share/doc/kibro/copyright share/doc/kibro/changelog.gz)
 foreach(size IN LISTS icon_sizes)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kibro.png)
 endforeach()
@@ -35,7 +38,8 @@ endif()
 set(desktop ${prefix}/share/applications/kibro.desktop)
 file(STRINGS ${desktop} exec_line REGEX "^Exec=")
 file(STRINGS ${desktop} icon_line REGEX "^Icon=")
-if(NOT exec_line STREQUAL "Exec=kibro" OR NOT icon_line STREQUAL "Icon=kibro")
+# A file manager's "Open with" passes the chosen file.
+if(NOT exec_line STREQUAL "Exec=kibro %f" OR NOT icon_line STREQUAL "Icon=kibro")
     message(FATAL_ERROR "the desktop entry names '${exec_line}' and '${icon_line}'")
 endif()
 
@@ -51,6 +55,41 @@ foreach(size IN LISTS icon_sizes)
         message(FATAL_ERROR "${png} is not a ${size}x${size} PNG (${width}x${height})")
     endif()
 endforeach()
+
+# man-db and lintian want the pages at gzip's best compression and without a time stamp, and
+# the page must come out of roff without warnings.
+foreach(gz share/man/man1/kibro.1.gz share/doc/kibro/changelog.gz)
+    file(READ ${prefix}/${gz} gzip_header LIMIT 10 HEX)
+    string(SUBSTRING "${gzip_header}" 8 8 mtime)
+    string(SUBSTRING "${gzip_header}" 16 2 extra_flags)
+    if(NOT gzip_header MATCHES "^1f8b08" OR NOT mtime STREQUAL "00000000"
+       OR NOT extra_flags STREQUAL "02")
+        message(FATAL_ERROR "${gz} is not gzip -9n output (header ${gzip_header})")
+    endif()
+endforeach()
+find_program(MAN_PROGRAM man)
+if(MAN_PROGRAM)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANWIDTH=80
+        ${MAN_PROGRAM} --warnings -E UTF-8 -l -Tutf8 ${prefix}/share/man/man1/kibro.1.gz
+        RESULT_VARIABLE result OUTPUT_VARIABLE page ERROR_VARIABLE warnings)
+    if(result OR warnings OR NOT page MATCHES "kibro +[^ ]+ +send +a +file")
+        message(FATAL_ERROR "man kibro: ${result}\n${warnings}")
+    endif()
+endif()
+
+# The metainfo must name the desktop entry installed beside it.
+file(READ ${prefix}/${metainfo} metainfo_text)
+if(NOT metainfo_text MATCHES "<launchable type=\"desktop-id\">kibro.desktop</launchable>")
+    message(FATAL_ERROR "${metainfo} does not launch kibro.desktop")
+endif()
+find_program(APPSTREAMCLI appstreamcli)
+if(APPSTREAMCLI)
+    execute_process(COMMAND ${APPSTREAMCLI} validate --no-net ${prefix}/${metainfo}
+        RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(result)
+        message(FATAL_ERROR "appstreamcli validate: ${result}\n${output}")
+    endif()
+endif()
 
 find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(NOT DESKTOP_FILE_VALIDATE)

@@ -3,7 +3,7 @@
 // answers 0 at once, so without it the program never really waits for the line in a test.
 //
 //   LD_PRELOAD=build/tools/libkibro-drivermodel.so KIBRO_DRIVER_MODEL_DEVICE=/tmp/pocket/ttyFX
-//   KIBRO_DRIVER_MODEL=usb KIBRO_DRIVER_MODEL_LOG=/tmp/starts.txt build/src/app/kibro
+//   KIBRO_DRIVER_MODEL=usb KIBRO_DRIVER_MODEL_LOG=/tmp/starts.txt build/src/kibro
 //
 // KIBRO_DRIVER_MODEL_DEVICE          the port as the program opens it; a link is fine, the
 //                                    character device it leads to is the one modelled.
