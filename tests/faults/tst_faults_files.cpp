@@ -125,14 +125,14 @@ void FileFaults::fileCases()
 
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     QVERIFY(rig.portOpen());
     const QString path = rig.writeFile(name, content);
     QVERIFY(!path.isEmpty());
     QVERIFY(rig.list());
 
     if (when == When::AtClick)
-        FAULT_OK(apply(change, path, &content));
+        RIG_OK(apply(change, path, &content));
     QPointer<SendWindow> window = rig.click(name);
     if (when == When::AtClick && !message.isEmpty()) {
         QVERIFY(!window);
@@ -142,20 +142,20 @@ void FileFaults::fileCases()
         const QString details = window->findChild<QLabel*>(QStringLiteral("Label1"))->text();
         QCOMPARE(details.split(u'\n').value(0), QStringLiteral("FileName:") + name);
         if (when == When::AtStart)
-            FAULT_OK(apply(change, path, &content));
+            RIG_OK(apply(change, path, &content));
         QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(window.isNull(),
                                  int(std::chrono::milliseconds(kLongWait).count()));
     }
 
     if (message.isEmpty()) {
-        QVERIFY2(rig.messages().count() == 0, qPrintable(describe(rig.messages().messages())));
+        QVERIFY2(rig.messages().count() == 0, qPrintable(rig.messages().describe()));
         QVERIFY(rig.sim().waitForCount(content.size(), kLongWait));
         QTest::qWait(100);
         QCOMPARE(rig.sim().receivedCount(), content.size());
         QCOMPARE(sha256Hex(rig.sim().received()), sha256Hex(content));
     } else {
-        QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+        QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
         QCOMPARE(rig.messages().first().text, message);
         QCOMPARE(rig.messages().first().title, kFileErrorTitle);
         QTest::qWait(100);
@@ -165,7 +165,7 @@ void FileFaults::fileCases()
     // Still running, and the next file goes through.
     QVERIFY(rig.portOpen());
     const qsizetype messages = rig.messages().count();
-    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+    RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
     QCOMPARE(rig.messages().count(), messages);
     rig.mainWindow().onExitTriggered();
     QCOMPARE(rig.endCount(), 1);
@@ -178,13 +178,13 @@ void FileFaults::refusedEvenToRoot()
         QSKIP("no file here that the kernel refuses to read, even to root");
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     const QFileInfo denied(kDeniedToRoot);
     QVERIFY(!rig.open(denied.fileName(), denied.path()));
-    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
     QCOMPARE(rig.messages().first().text, kUnreadableText);
     QCOMPARE(rig.messages().first().title, kFileErrorTitle);
-    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+    RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
 }
 
 // Run as user nobody by noReadPermission, where a mode of 0 really refuses.
@@ -205,7 +205,7 @@ private slots:
         QVERIFY2(::geteuid() != 0, "this case must not run as root");
         Rig rig;
         QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-        rig.load();
+        rig.startUp();
         const QString path = rig.writeFile(QStringLiteral("SECRET.BAS"), randomBytes(700));
         const QByteArray encoded = QFile::encodeName(path);
         if (!atStart)
@@ -219,12 +219,12 @@ private slots:
         } else {
             QVERIFY(!window);
         }
-        QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+        QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
         QCOMPARE(rig.messages().first().text, kUnreadableText);
         QCOMPARE(rig.messages().first().title, kFileErrorTitle);
         QTest::qWait(100);
         QCOMPARE(rig.sim().receivedCount(), 0);
-        FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+        RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
         rig.mainWindow().onExitTriggered();
         QCOMPARE(rig.endCount(), 1);
     }
@@ -241,7 +241,7 @@ void FileFaults::folderVanishesUnderTheLists()
 {
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     const QString folder = rig.folder() + QStringLiteral("/SUB");
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/DEEPER")));
     QFile file(folder + QStringLiteral("/A.BAS"));
@@ -252,7 +252,7 @@ void FileFaults::folderVanishesUnderTheLists()
 
     QVERIFY(QDir(folder).removeRecursively());
     QVERIFY(!rig.click(QStringLiteral("A.BAS")));
-    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
     QCOMPARE(rig.messages().first().text, kUnreadableText);
     // The stale subdirectory entry cannot be opened; the lists stay where they were.
     QVERIFY(!rig.mainWindow().directoryList()->setPath(folder + QStringLiteral("/DEEPER")));
@@ -260,7 +260,7 @@ void FileFaults::folderVanishesUnderTheLists()
     QCOMPARE(rig.mainWindow().fileList()->count(), 1);
     // Going up still works, and so does the next file.
     QVERIFY(rig.mainWindow().directoryList()->setPath(rig.folder()));
-    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+    RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
 }
 
 FAULTS_MAIN(FileFaults, UnprivilegedFiles)

@@ -118,21 +118,21 @@ void LineFaults::cablePulled()
     switch (pull) {
     case Pull::BeforeStartup:
         rig.store().mapPort(1, rig.link());
-        rig.load();
+        rig.startUp();
         expected = {{openFailedText(1), kOpenErrorTitle}};
         QVERIFY(rig.mainWindow().settingsWindow() &&
                 rig.mainWindow().settingsWindow()->isVisible());
         break;
     case Pull::AsStartupEnds:
         QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-        rig.load();
+        rig.startUp();
         QVERIFY(rig.portOpen());
         // The hang-up is already there when the event loop first runs.
         rig.pullCable();
         break;
     case Pull::WhileIdle:
         QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-        rig.load();
+        rig.startUp();
         QVERIFY(rig.portOpen());
         QTest::qWait(100);
         rig.pullCable();
@@ -147,7 +147,7 @@ void LineFaults::cablePulled()
                     : QStringList{QStringLiteral("--close-after"), QStringLiteral("3000"),
                                   QStringLiteral("--rate"), QStringLiteral("20000")};
         QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
-        rig.load();
+        rig.startUp();
         rig.writeFile(QStringLiteral("PROG.BIN"), file);
         QPointer<SendWindow> window = rig.open(QStringLiteral("PROG.BIN"));
         QVERIFY(window);
@@ -166,14 +166,14 @@ void LineFaults::cablePulled()
         QCOMPARE(outcome, TransferEngine::Outcome::Failed);
         if (!inPause)
             QVERIFY(rig.sim().waitForExit(kWait).has_value());
-        FAULT_OK(prefixProblem(rig.sim().received(), file));
+        RIG_OK(prefixProblem(rig.sim().received(), file));
         QVERIFY(rig.sim().receivedCount() < file.size());
         expected = {{kFailureText, kFailureTitle}};
         break;
     }
     case Pull::SettingsOpen: {
         QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-        rig.load();
+        rig.startUp();
         QPointer<SettingsWindow> window = rig.settings();
         QVERIFY(window);
         rig.pullCable();
@@ -188,8 +188,7 @@ void LineFaults::cablePulled()
     // Nothing keeps a core busy or repeats a message once the line is gone.
     const double busy = busyShare(1000ms);
     QVERIFY2(busy < 0.5, qPrintable(QStringLiteral("%1% of a core while idle").arg(busy * 100)));
-    QVERIFY2(rig.messages().count() == expected.size(),
-             qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == expected.size(), qPrintable(rig.messages().describe()));
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QCOMPARE(rig.messages().messages()[i].text, expected[i].text);
         QCOMPARE(rig.messages().messages()[i].title, expected[i].title);
@@ -208,8 +207,8 @@ void LineFaults::cablePulled()
     // closed, then the next file goes through without a restart.
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     QVERIFY(!rig.portOpen());
-    FAULT_OK(rig.cycleSettings());
-    FAULT_OK(rig.sendWhole(QStringLiteral("BACK.BIN"), randomBytes(3000)));
+    RIG_OK(rig.cycleSettings());
+    RIG_OK(rig.sendWhole(QStringLiteral("BACK.BIN"), randomBytes(3000)));
     QCOMPARE(rig.messages().count(), expected.size() + 1);
 
     rig.mainWindow().onExitTriggered();
@@ -297,19 +296,19 @@ void LineFaults::portRefused()
     QString expected;
     switch (stage) {
     case Stage::Startup:
-        FAULT_OK(refuse());
+        RIG_OK(refuse());
         handler.start();
-        rig.load();
+        rig.startUp();
         window = rig.mainWindow().settingsWindow();
         expected = openFailedText(1);
         break;
     case Stage::SettingsOk:
     case Stage::SettingsClose:
-        rig.load();
+        rig.startUp();
         QVERIFY(rig.portOpen());
         window = rig.settings();
         QVERIFY(window);
-        FAULT_OK(refuse());
+        RIG_OK(refuse());
         handler.start();
         if (stage == Stage::SettingsOk) {
             window->findChild<QRadioButton*>(QStringLiteral("Option8"))->setChecked(true);
@@ -323,7 +322,7 @@ void LineFaults::portRefused()
     }
     const qint64 took = handler.elapsed();
     QVERIFY2(took < kWaitMs, qPrintable(QStringLiteral("the open took %1 ms").arg(took)));
-    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
     QCOMPARE(rig.messages().first().text, expected);
     QCOMPARE(rig.messages().first().title, kOpenErrorTitle);
     QVERIFY(!rig.portOpen());
@@ -338,8 +337,8 @@ void LineFaults::portRefused()
     // The device back as it was: the settings window brings the port back.
     holder.release();
     rig.store().mapPort(1, rig.link());
-    FAULT_OK(rig.cycleSettings());
-    FAULT_OK(rig.sendWhole(QStringLiteral("OK.BAS"), randomBytes(500)));
+    RIG_OK(rig.cycleSettings());
+    RIG_OK(rig.sendWhole(QStringLiteral("OK.BAS"), randomBytes(500)));
     rig.mainWindow().onExitTriggered();
     QCOMPARE(rig.endCount(), 1);
 }
@@ -384,14 +383,14 @@ private slots:
 
         Rig rig;
         rig.store().mapPort(1, device);
-        rig.load();
+        rig.startUp();
         QPointer<SettingsWindow> window = rig.mainWindow().settingsWindow();
         if (throughSettings) {
             QVERIFY(window);
             clickOk(window);
         }
         QVERIFY2(rig.messages().count() == (throughSettings ? 2 : 1),
-                 qPrintable(describe(rig.messages().messages())));
+                 qPrintable(rig.messages().describe()));
         for (const auto& message : rig.messages().messages()) {
             QCOMPARE(message.text, openFailedText(1));
             QCOMPARE(message.title, kOpenErrorTitle);
@@ -450,7 +449,7 @@ void LineFaults::stalledLine()
     const QByteArray file = randomBytes(96 * 1024);
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("BIG.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("BIG.BIN"));
     QVERIFY(window);
@@ -494,7 +493,7 @@ void LineFaults::stalledLine()
         QCOMPARE(rig.messages().count(), 0);
         QCOMPARE(rig.endCount(), 1);
     } else {
-        QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+        QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
         QCOMPARE(rig.messages().first().text, expected);
     }
     if (action != u"pull") {
@@ -502,7 +501,7 @@ void LineFaults::stalledLine()
         QTest::qWait(300);
         const auto summary = rig.sim().stop();
         QVERIFY(summary);
-        FAULT_OK(prefixProblem(rig.sim().received(), file));
+        RIG_OK(prefixProblem(rig.sim().received(), file));
         QVERIFY(summary->bytes < file.size());
     }
 }

@@ -148,7 +148,7 @@ void LongUse::transfersAndSettingsCycles()
 {
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     QVERIFY(rig.portOpen());
     QByteArray everything;
 
@@ -158,8 +158,8 @@ void LongUse::transfersAndSettingsCycles()
         return rig.sendWhole(QStringLiteral("LOOP.BIN"), bytes);
     };
     for (int round = 0; round < kWarmUp; ++round) {
-        FAULT_OK(transfer(round));
-        FAULT_OK(rig.cycleSettings());
+        RIG_OK(transfer(round));
+        RIG_OK(rig.cycleSettings());
     }
     const Census start = takeCensus();
     QCOMPARE(start.sendWindows, 0);
@@ -170,14 +170,14 @@ void LongUse::transfersAndSettingsCycles()
         QVERIFY2(why.isEmpty(),
                  qPrintable(QStringLiteral("transfer %1: %2").arg(round + 1).arg(why)));
     }
-    FAULT_OK(compare(start, takeCensus()));
+    RIG_OK(compare(start, takeCensus()));
 
     for (int round = 0; round < kRounds; ++round) {
         const QString why = rig.cycleSettings();
         QVERIFY2(why.isEmpty(),
                  qPrintable(QStringLiteral("settings cycle %1: %2").arg(round + 1).arg(why)));
     }
-    FAULT_OK(compare(start, takeCensus()));
+    RIG_OK(compare(start, takeCensus()));
 
     QCOMPARE(rig.messages().count(), 0);
     QCOMPARE(sha256Hex(rig.sim().received()), sha256Hex(everything));

@@ -30,16 +30,16 @@ QByteArray startup(const QByteArray& lines)
 // position it had, in pixels.
 QPoint runOnce(Rig& rig, double left, double top, const QString& message)
 {
-    rig.load();
+    rig.startUp();
     kibro::MainWindow& form = rig.mainWindow();
     [&] {
         QVERIFY(form.isVisible());
         QVERIFY(!form.hasEnded());
         if (message.isEmpty()) {
-            QVERIFY2(rig.messages().count() == 0, qPrintable(describe(rig.messages().messages())));
+            QVERIFY2(rig.messages().count() == 0, qPrintable(rig.messages().describe()));
             QVERIFY(rig.portOpen());
         } else {
-            QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+            QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
             QCOMPARE(rig.messages().first().text, message);
             QCOMPARE(rig.messages().first().title, kOpenErrorTitle);
             QVERIFY(form.settingsWindow() && form.settingsWindow()->isVisible());

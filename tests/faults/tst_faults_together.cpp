@@ -116,20 +116,20 @@ void TogetherFaults::startThenCancelAtOnce()
     const QByteArray file = randomBytes(48 * 1024);
     Rig rig;
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("F.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
-    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
     QCOMPARE(rig.messages().first().text, kCancelText);
     QCOMPARE(rig.messages().first().title, kCancelTitle);
     const QByteArray received = settled(rig);
-    FAULT_OK(prefixProblem(received, file));
+    RIG_OK(prefixProblem(received, file));
     QVERIFY(received.size() < file.size());
-    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+    RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
 }
 
 // A second START while the first runs does not send the file again.
@@ -138,7 +138,7 @@ void TogetherFaults::startTwice()
     const QByteArray file = randomBytes(5000);
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("F.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
@@ -168,7 +168,7 @@ void TogetherFaults::cancelTwice()
     const QByteArray file = randomBytes(48 * 1024);
     Rig rig;
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("F.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
@@ -195,18 +195,18 @@ void TogetherFaults::cancelTwice()
     QTest::qWait(100);
 
     if (started) {
-        QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+        QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
         QCOMPARE(rig.messages().first().text, kCancelText);
     } else {
-        QVERIFY2(rig.messages().count() == 0, qPrintable(describe(rig.messages().messages())));
+        QVERIFY2(rig.messages().count() == 0, qPrintable(rig.messages().describe()));
     }
     const QByteArray received = settled(rig);
-    FAULT_OK(prefixProblem(received, file));
+    RIG_OK(prefixProblem(received, file));
     QVERIFY(received.size() < file.size());
     if (!started)
         QCOMPARE(received.size(), 0);
     rig.messages().onMessage({});
-    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+    RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
 }
 
 void TogetherFaults::exitMidTransfer_data()
@@ -229,7 +229,7 @@ void TogetherFaults::exitMidTransfer()
     const QByteArray file = randomBytes(pause ? 400 : 48 * 1024);
     Rig rig;
     QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.mainWindow().move(200, 150);
     rig.writeFile(QStringLiteral("F.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
@@ -281,11 +281,11 @@ void TogetherFaults::exitMidTransfer()
     const QByteArray received = settled(rig);
     QCOMPARE(writtenAfterEnd, 0);
     QVERIFY(received.size() <= written);
-    FAULT_OK(prefixProblem(received, file));
+    RIG_OK(prefixProblem(received, file));
     QVERIFY(received.size() < file.size());
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
     const qsizetype expected = moment == Moment::CancelMessageUp ? 1 : 0;
-    QVERIFY2(rig.messages().count() == expected, qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == expected, qPrintable(rig.messages().describe()));
     QCOMPARE(rig.endCount(), 1);
 }
 
@@ -304,7 +304,7 @@ void TogetherFaults::settingsMidTransfer()
     const QByteArray file = randomBytes(pause ? 400 : 48 * 1024);
     Rig rig;
     QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("F.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
@@ -319,15 +319,15 @@ void TogetherFaults::settingsMidTransfer()
     QVERIFY(settings && settings->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
     QCOMPARE(outcome, TransferEngine::Outcome::Failed);
-    QVERIFY2(rig.messages().count() == 1, qPrintable(describe(rig.messages().messages())));
+    QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
     QCOMPARE(rig.messages().first().text, kFailureText);
     QCOMPARE(rig.messages().first().title, kFailureTitle);
     const QByteArray received = settled(rig);
-    FAULT_OK(prefixProblem(received, file));
+    RIG_OK(prefixProblem(received, file));
     QVERIFY(received.size() < file.size());
 
-    FAULT_OK(rig.cycleSettings());
-    FAULT_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
+    RIG_OK(rig.cycleSettings());
+    RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
 }
 
 // Another file clicked while one is being sent: the running transfer goes on with the file
@@ -339,7 +339,7 @@ void TogetherFaults::secondFileMidTransfer()
     Rig rig;
     QVERIFY2(rig.plugIn({QStringLiteral("--rate"), QStringLiteral("8000")}),
              qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("ONE.BIN"), first);
     const QString secondPath = rig.writeFile(QStringLiteral("TWO.BIN"), second);
     QPointer<SendWindow> window = rig.open(QStringLiteral("ONE.BIN"));
@@ -385,7 +385,7 @@ void TogetherFaults::eventsWhileARealBoxIsUp()
         args += {QStringLiteral("--answer-after"), QStringLiteral("1000"),
                  QStringLiteral("--answer"), QStringLiteral("0d0a")};
     QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
-    rig.load();
+    rig.startUp();
     rig.writeFile(QStringLiteral("F.BIN"), file);
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
@@ -408,13 +408,13 @@ void TogetherFaults::eventsWhileARealBoxIsUp()
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
     QTest::qWait(500); // time for a second box to show, were there one
 
-    QVERIFY2(boxes.seen().size() == 1, qPrintable(describe(boxes.seen())));
+    QVERIFY2(boxes.seen().size() == 1, qPrintable(MessageRecorder::describe(boxes.seen())));
     QCOMPARE(boxes.seen().first().text, kCancelText);
     QCOMPARE(boxes.seen().first().title, kCancelTitle);
     QCOMPARE(writtenWhileUp, 0);
     if (during != u"pull") {
         const QByteArray received = settled(rig);
-        FAULT_OK(prefixProblem(received, file));
+        RIG_OK(prefixProblem(received, file));
         QVERIFY(received.size() < file.size());
     }
 }

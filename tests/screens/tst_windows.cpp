@@ -2,13 +2,7 @@
 // twips position through the logical DPI, the Gothic font at its point size with every glyph
 // present, text that fits, the tab orders and what Enter presses.
 #include "design.h"
-#include "filechooser.h"
-#include "mainwindow.h"
-#include "messagerecorder.h"
-#include "pocketsim.h"
-#include "sendwindow.h"
-#include "settingswindow.h"
-#include "teststore.h"
+#include "programrig.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -50,54 +44,40 @@ const QByteArray kSampleBytes = "10 PRINT \"テスト\"\r\n20 END\r\n";
 constexpr double kEdgeTolerance = 0.5 + 1e-6;
 
 // The program's three windows over a simulated pocket computer on COM1.
-class Rig
+class Rig : public ProgramRig
 {
 public:
     bool start(QString& error)
     {
-        for (int port = 0; port <= 3; ++port)
-            m_store.mapPort(
-                port, QDir(m_store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
-        if (!m_sim.start(QDir(m_store.directory()).filePath(QStringLiteral("COM1")))) {
-            error = m_sim.errorString();
+        store().mapPortsAway();
+        if (!plugIn()) {
+            error = sim().errorString();
             return false;
         }
-        m_store.mapPort(1, m_sim.linkPath());
-        QFile sample(QDir(m_files.path()).filePath(kSampleName));
-        if (!sample.open(QIODevice::WriteOnly) ||
-            sample.write(kSampleBytes) != kSampleBytes.size()) {
-            error = sample.errorString();
+        if (writeFile(kSampleName, kSampleBytes).isEmpty()) {
+            error = QStringLiteral("cannot write the sample file");
             return false;
         }
-        sample.close();
         // The lists start at the current directory, as the program's do.
-        QDir::setCurrent(m_files.path());
-        m_mainWindow = std::make_unique<MainWindow>();
-        m_mainWindow->setEndProgram([] {});
-        m_mainWindow->startUp();
-        m_mainWindow->show();
+        QDir::setCurrent(folder());
+        startUp();
         return true;
     }
 
-    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
-    [[nodiscard]] PocketSim& sim() { return m_sim; }
-    [[nodiscard]] TestStore& store() { return m_store; }
-    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
-
     SendWindow* openSendWindow()
     {
-        m_mainWindow->fileList()->selectFile(kSampleName);
-        return m_mainWindow->sendWindow();
+        mainWindow().fileList()->selectFile(kSampleName);
+        return mainWindow().sendWindow();
     }
     SettingsWindow* openSettingsWindow()
     {
-        m_mainWindow->onSettingsTriggered();
-        return m_mainWindow->settingsWindow();
+        mainWindow().onSettingsTriggered();
+        return mainWindow().settingsWindow();
     }
     // CANCEL: the port comes back for the send window.
     bool closeSettingsWindow()
     {
-        QPointer<SettingsWindow> window = m_mainWindow->settingsWindow();
+        QPointer<SettingsWindow> window = mainWindow().settingsWindow();
         if (window)
             window->onCancelClicked();
         return QTest::qWaitFor([&] { return window.isNull(); }, kWaitMs);
@@ -106,27 +86,20 @@ public:
     [[nodiscard]] QWidget* window(const QString& name)
     {
         if (name == QLatin1String("Form1"))
-            return m_mainWindow.get();
+            return &mainWindow();
         if (name == QLatin1String("Form2"))
-            return m_mainWindow->sendWindow();
+            return mainWindow().sendWindow();
         if (name == QLatin1String("Form3"))
-            return m_mainWindow->settingsWindow();
+            return mainWindow().settingsWindow();
         return nullptr;
     }
     // A window's size is that of its client area: below the menu bar on the main window.
     [[nodiscard]] QWidget* client(const QString& name)
     {
         if (name == QLatin1String("Form1"))
-            return m_mainWindow->centralWidget();
+            return mainWindow().centralWidget();
         return window(name);
     }
-
-private:
-    TestStore m_store;
-    PocketSim m_sim;
-    MessageRecorder m_messages;
-    QTemporaryDir m_files;
-    std::unique_ptr<MainWindow> m_mainWindow;
 };
 
 [[nodiscard]] QString visibleText(const QWidget* widget)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -32,6 +33,18 @@ public:
     [[nodiscard]] const QList<Message>& messages() const { return m_messages; }
     [[nodiscard]] qsizetype count() const { return m_messages.size(); }
     [[nodiscard]] const Message& first() const { return m_messages.constFirst(); }
+    // The messages from index on, one "title: text" a line, for failure output.
+    [[nodiscard]] QString describe(qsizetype from = 0) const
+    {
+        return describe(m_messages.mid(from));
+    }
+    [[nodiscard]] static QString describe(const QList<Message>& messages)
+    {
+        QStringList lines;
+        for (const auto& message : messages)
+            lines << message.title + QStringLiteral(": ") + message.text;
+        return lines.isEmpty() ? QStringLiteral("(no message)") : lines.join(u'\n');
+    }
     // Runs while the box would be up, before it is answered.
     void onMessage(std::function<void(const Message&)> callback)
     {

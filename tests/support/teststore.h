@@ -32,6 +32,13 @@ public:
     {
         set(QStringLiteral("Ports/COM%1").arg(port), device);
     }
+    // Every port to a path with no device behind it, so no run can reach a real serial line
+    // through the built-in names; map the ones a test uses afterwards.
+    void mapPortsAway()
+    {
+        for (int port = 0; port <= 3; ++port)
+            mapPort(port, m_dir.filePath(QStringLiteral("no-device-%1").arg(port)));
+    }
 
 private:
     [[nodiscard]] QSettings open() const

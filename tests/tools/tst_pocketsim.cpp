@@ -1,4 +1,5 @@
 #include "pocketsim.h"
+#include "testdata.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -79,22 +80,8 @@ private:
     int m_fd = -1;
 };
 
-QByteArray allByteValues()
-{
-    QByteArray bytes;
-    for (int i = 0; i < 256; ++i)
-        bytes.append(char(i));
-    return bytes;
-}
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator gen(890);
-    for (char& c : bytes)
-        c = char(gen.bounded(256));
-    return bytes;
-}
+using testdata::allByteValues;
+using testdata::randomBytes;
 
 } // namespace
 

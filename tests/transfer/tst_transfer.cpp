@@ -1,12 +1,7 @@
 // The main job end to end: a file chosen in the main window goes out through the real serial
 // component to the simulated pocket computer.
-#include "filechooser.h"
-#include "filepath.h"
-#include "mainwindow.h"
-#include "messagerecorder.h"
-#include "pocketsim.h"
-#include "sendwindow.h"
-#include "teststore.h"
+#include "programrig.h"
+#include "testdata.h"
 
 #include <QFile>
 #include <QLabel>
@@ -29,82 +24,24 @@ using kibro::TransferEngine;
 namespace {
 
 constexpr auto kLongWait = 60s;
-const QString kCancelText = QStringLiteral("ファイル転送を中止します。");
-const QString kFailureText = QStringLiteral("ファイル転送に失敗しました。");
-
-QByteArray allByteValues()
-{
-    QByteArray bytes;
-    for (int value = 0; value < 256; ++value)
-        bytes.append(static_cast<char>(value));
-    return bytes;
-}
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    auto* generator = QRandomGenerator::global();
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator->bounded(256));
-    return bytes;
-}
+using namespace testdata;
 
 // One main window on a store of its own, COM1 linked to a simulated pocket computer.
-class Rig
+class Rig : public ProgramRig
 {
 public:
     explicit Rig(const QStringList& simArgs = {})
     {
-        QVERIFY(m_files.isValid());
-        m_simStarted = m_sim.start(m_store.directory() + QStringLiteral("/COM1"), simArgs);
-        m_store.mapPort(1, m_sim.linkPath());
-        m_mainWindow = std::make_unique<MainWindow>();
-        m_mainWindow->setEndProgram([this] { m_ended = true; });
-        m_mainWindow->startUp();
-        m_mainWindow->show();
+        m_simStarted = plugIn(simArgs);
+        startUp();
     }
 
-    [[nodiscard]] bool ready() const { return m_simStarted && m_mainWindow->serialPort().isOpen(); }
-    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
-    [[nodiscard]] PocketSim& sim() { return m_sim; }
-    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
-    [[nodiscard]] QString folder() const { return m_files.path(); }
-
-    QString writeFile(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = kibro::joinPath(m_files.path(), name, u'/');
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            return {};
-        return path;
-    }
-
-    // Walks the lists to the file and clicks it, as the user would.
-    SendWindow* open(const QString& name)
-    {
-        m_mainWindow->directoryList()->setPath(m_files.path());
-        if (!m_mainWindow->fileList()->selectFile(name))
-            return nullptr;
-        return m_mainWindow->sendWindow();
-    }
-
-    static QPushButton* start(SendWindow* window)
-    {
-        return window->findChild<QPushButton*>(QStringLiteral("Command2"));
-    }
-    static QPushButton* cancel(SendWindow* window)
-    {
-        return window->findChild<QPushButton*>(QStringLiteral("Command1"));
-    }
+    [[nodiscard]] bool ready() { return m_simStarted && portOpen(); }
+    static QPushButton* start(SendWindow* window) { return startButton(window); }
+    static QPushButton* cancel(SendWindow* window) { return cancelButton(window); }
 
 private:
-    TestStore m_store;
-    QTemporaryDir m_files;
-    PocketSim m_sim;
-    MessageRecorder m_messages;
-    std::unique_ptr<MainWindow> m_mainWindow;
     bool m_simStarted = false;
-    bool m_ended = false;
 };
 
 // Follows the progress bar to its last value before the window is gone.
@@ -402,7 +339,8 @@ void TransferTest::unreadableFile()
                 .size() == 1);
     if (!atStart)
         QFile::remove(path);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("GONE.BAS"));
+    // Clicked in the list as it was shown, not listed afresh.
+    QPointer<SendWindow> window = rig.click(QStringLiteral("GONE.BAS"));
     if (atStart) {
         QVERIFY(window);
         QFile::remove(path);

@@ -22,15 +22,6 @@ namespace {
 
 constexpr auto kWait = 10s;
 
-// Every port a test does not point at the simulator goes to a path with no device behind
-// it, so no run can reach a real serial line.
-void mapPortsAway(TestStore& store)
-{
-    for (int port = 0; port <= 3; ++port)
-        store.mapPort(port,
-                      QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
-}
-
 [[nodiscard]] int toPixelsX(const QWidget& widget, double twips)
 {
     return static_cast<int>(std::lround(twips * widget.logicalDpiX() / 1440.0));
@@ -116,7 +107,7 @@ private slots:
 void TestMainWindow::firstRunOpensDefaultPort()
 {
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     Run run(store);
     QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
     const QByteArray storeBefore = fileBytes(store.fileName());
@@ -143,7 +134,7 @@ void TestMainWindow::firstRunOpensDefaultPort()
 void TestMainWindow::menuBarHoldsTheTwoCommands()
 {
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     MainWindow form;
     const QList<QAction*> actions = form.menuBar()->actions();
     QCOMPARE(actions.size(), 2);
@@ -158,7 +149,7 @@ void TestMainWindow::menuBarHoldsTheTwoCommands()
 void TestMainWindow::positionSurvivesTwoRuns()
 {
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     QPoint placed;
     QString storedLeft;
     QString storedTop;
@@ -223,7 +214,7 @@ void TestMainWindow::storedPosition()
     QFETCH(double, topTwips);
 
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     setOrLeave(store, QStringLiteral("Startup/Left"), left);
     setOrLeave(store, QStringLiteral("Startup/Top"), top);
     Run run(store);
@@ -278,7 +269,7 @@ void TestMainWindow::openFailureReported()
     QFETCH(QString, text);
 
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     setOrLeave(store, QStringLiteral("Startup/Port"), port);
     setOrLeave(store, QStringLiteral("Startup/Settings"), settings);
     Run run(store);
@@ -326,7 +317,7 @@ void TestMainWindow::exitStoresPositionAndClosesPort()
     QFETCH(bool, minimized);
 
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     store.set(QStringLiteral("Startup/Left"), QStringLiteral("2222"));
     store.set(QStringLiteral("Startup/Top"), QStringLiteral("3333"));
     Run run(store);
@@ -388,7 +379,7 @@ void TestMainWindow::exitWithUnwritableStoreStillEnds()
     QFETCH(bool, fileIsDirectory);
 
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     Run run(store);
     QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
     run.load();
@@ -416,7 +407,7 @@ void TestMainWindow::exitWithUnwritableStoreStillEnds()
 void TestMainWindow::exitAfterFailedOpen()
 {
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     Run run(store);
     run.load();
     QCOMPARE(run.messages.count(), 1);
@@ -436,7 +427,7 @@ void TestMainWindow::exitAfterFailedOpen()
 void TestMainWindow::exitWithHandEditedStoreStoresBoth()
 {
     TestStore store;
-    mapPortsAway(store);
+    store.mapPortsAway();
     Run run(store);
     QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
     {

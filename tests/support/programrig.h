@@ -1,0 +1,177 @@
+#pragma once
+// The program as a test drives it: the real main window on a store of its own, COM1 behind a
+// simulated pocket computer, message boxes answered and recorded, and a folder of files.
+
+#include "filechooser.h"
+#include "filepath.h"
+#include "mainwindow.h"
+#include "messagerecorder.h"
+#include "pocketsim.h"
+#include "sendwindow.h"
+#include "settingswindow.h"
+#include "testdata.h"
+#include "teststore.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <memory>
+
+// Store is TestStore or any store with directory() and mapPort(port, device).
+template <typename Store> class BasicProgramRig
+{
+public:
+    static constexpr std::chrono::milliseconds kWait{15000};
+    static constexpr std::chrono::milliseconds kLongWait{60000};
+
+    BasicProgramRig() = default;
+    BasicProgramRig(const BasicProgramRig&) = delete;
+    BasicProgramRig& operator=(const BasicProgramRig&) = delete;
+
+    [[nodiscard]] QString link() const { return m_store.directory() + QStringLiteral("/COM1"); }
+
+    // A pocket computer on COM1, at the same path every time: a cable plugged (back) in.
+    [[nodiscard]] bool plugIn(const QStringList& simArgs = {})
+    {
+        m_store.mapPort(1, link());
+        return m_sim.start(link(), simArgs);
+    }
+    // The pocket computer goes away: its end of the line is closed and the path vanishes.
+    void pullCable()
+    {
+        m_sim.stop();
+        QFile::remove(link());
+    }
+
+    // Start-up as main() does it, with the end of the program counted instead of done.
+    void startUp()
+    {
+        m_mainWindow = std::make_unique<kibro::MainWindow>();
+        m_mainWindow->setEndProgram([this] { ++m_endCount; });
+        m_mainWindow->startUp();
+        m_mainWindow->show();
+    }
+
+    [[nodiscard]] kibro::MainWindow& mainWindow() { return *m_mainWindow; }
+    [[nodiscard]] Store& store() { return m_store; }
+    [[nodiscard]] PocketSim& sim() { return m_sim; }
+    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
+    [[nodiscard]] QString folder() const { return m_files.path(); }
+    [[nodiscard]] int endCount() const { return m_endCount; }
+    [[nodiscard]] bool portOpen() { return m_mainWindow->serialPort().isOpen(); }
+
+    QString writeFile(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+    [[nodiscard]] QString filePath(const QString& name) const
+    {
+        return kibro::joinPath(m_files.path(), name, u'/');
+    }
+
+    // Walks the lists to a folder (the rig's own by default) and lists it afresh.
+    bool list(const QString& directory = {})
+    {
+        const QString where = directory.isEmpty() ? m_files.path() : directory;
+        m_mainWindow->directoryList()->setPath(where);
+        return m_mainWindow->fileList()->setPath(where);
+    }
+    // Clicks a file of the list; the send window it opened, if any.
+    kibro::SendWindow* click(const QString& name)
+    {
+        if (!m_mainWindow->fileList()->selectFile(name))
+            return nullptr;
+        return m_mainWindow->sendWindow();
+    }
+    kibro::SendWindow* open(const QString& name, const QString& directory = {})
+    {
+        return list(directory) ? click(name) : nullptr;
+    }
+
+    // "設定(&S)", or the window start-up already showed.
+    kibro::SettingsWindow* settings()
+    {
+        if (!m_mainWindow->settingsWindow())
+            m_mainWindow->onSettingsTriggered();
+        return m_mainWindow->settingsWindow();
+    }
+
+    static QPushButton* startButton(QWidget* window)
+    {
+        return window->findChild<QPushButton*>(QStringLiteral("Command2"));
+    }
+    static QPushButton* cancelButton(QWidget* window)
+    {
+        return window->findChild<QPushButton*>(QStringLiteral("Command1"));
+    }
+
+    // Opens the settings window and closes it with CANCEL: what a user does to bring the
+    // port back. Returns why that did not leave the port open, or nothing.
+    QString cycleSettings()
+    {
+        QPointer<kibro::SettingsWindow> window = settings();
+        if (!window)
+            return QStringLiteral("no settings window");
+        if (portOpen())
+            return QStringLiteral("the port stayed open with the settings window loaded");
+        QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("Command2")),
+                          Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return window.isNull(); }, int(kWait.count())))
+            return QStringLiteral("the settings window did not go");
+        return portOpen() ? QString()
+                          : QStringLiteral("the port is closed after the settings window");
+    }
+
+    // Sends a file through the send window; returns why the pocket computer did not get all
+    // of it, unchanged and with no message, or nothing.
+    QString sendWhole(const QString& name, const QByteArray& bytes)
+    {
+        if (writeFile(name, bytes).isEmpty())
+            return QStringLiteral("cannot write ") + name;
+        const qsizetype messagesBefore = m_messages.count();
+        const qint64 before = m_sim.receivedCount();
+        QPointer<kibro::SendWindow> window = open(name);
+        if (!window)
+            return QStringLiteral("no send window for ") + name;
+        QTest::mouseClick(startButton(window), Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return window.isNull(); }, int(kLongWait.count())))
+            return QStringLiteral("the send window stayed");
+        if (m_messages.count() != messagesBefore)
+            return QStringLiteral("messages: ") + m_messages.describe(messagesBefore);
+        if (!m_sim.waitForCount(before + bytes.size(), kLongWait))
+            return QStringLiteral("%1 of %2 bytes arrived")
+                .arg(m_sim.receivedCount() - before)
+                .arg(bytes.size());
+        const QByteArray got = m_sim.received().mid(before);
+        if (got != bytes)
+            return QStringLiteral("the bytes that arrived differ: ") +
+                   testdata::prefixProblem(got, bytes);
+        return {};
+    }
+
+private:
+    Store m_store;
+    QTemporaryDir m_files;
+    PocketSim m_sim;
+    MessageRecorder m_messages;
+    std::unique_ptr<kibro::MainWindow> m_mainWindow;
+    int m_endCount = 0;
+};
+
+using ProgramRig = BasicProgramRig<TestStore>;
+
+// Fails the test with the reason a rig step gave, if it gave one.
+#define RIG_OK(expression)                                                                         \
+    do {                                                                                           \
+        const QString why_ = (expression);                                                         \
+        QVERIFY2(why_.isEmpty(), qPrintable(why_));                                                \
+    } while (false)

@@ -1,0 +1,34 @@
+#pragma once
+// What many suites send and expect: file contents, the program's own message texts, and how
+// to say where received bytes went wrong.
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+namespace testdata {
+
+inline const QString kCancelText = QStringLiteral("ファイル転送を中止します。");
+inline const QString kCancelTitle = QStringLiteral("CANCEL");
+inline const QString kFailureText = QStringLiteral("ファイル転送に失敗しました。");
+inline const QString kFailureTitle = QStringLiteral("Transfer Error");
+inline const QString kUnreadableText = QStringLiteral("ファイルを読み込めません。");
+inline const QString kTooLargeText = QStringLiteral("ファイルが大きすぎます。");
+inline const QString kFileErrorTitle = QStringLiteral("File Error");
+inline const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
+
+[[nodiscard]] QString openFailedText(int port);
+[[nodiscard]] QString reopenFailedText(int port);
+
+// 0x00 to 0xFF, once each, in order.
+[[nodiscard]] QByteArray allByteValues();
+[[nodiscard]] QByteArray randomBytes(qsizetype size);
+
+// Why received is not the whole file or a prefix of it; empty when it is.
+[[nodiscard]] QString prefixProblem(const QByteArray& received, const QByteArray& file);
+
+// CPU time this process has used, user and system.
+[[nodiscard]] std::chrono::milliseconds processCpu();
+
+} // namespace testdata
