@@ -13,7 +13,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
 
 namespace kibro {
 
@@ -36,6 +41,15 @@ float storedPosition(const QString& key)
 QString openErrorText(qint16 port, const char* suffix)
 {
     return QStringLiteral("COM") + QString::number(port) + QString::fromUtf8(suffix);
+}
+
+// The one file a drop hands over: the first URL, and only when it is a local file.
+QString droppedPath(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().isEmpty())
+        return {};
+    const QUrl url = mime->urls().constFirst();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
 } // namespace
@@ -84,6 +98,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     m_fileList->setFocus();
 
     setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
+    setAcceptDrops(true);
     m_endProgram = [] { QCoreApplication::exit(0); };
 }
 
@@ -173,6 +188,32 @@ void MainWindow::onFileClicked()
     if (name.isEmpty())
         return;
     m_chosenPath = joinPath(m_fileList->path(), name);
+    showSendWindow(name);
+}
+
+void MainWindow::openFile(const QString& path)
+{
+    const QString file =
+        path.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QFileInfo info(file);
+    // A folder that cannot be listed leaves the lists where they were; the send window
+    // still says why the file cannot be sent.
+    const QString previous = m_directoryList->path();
+    if (!file.isEmpty() && m_directoryList->setPath(info.absolutePath())) {
+        m_driveList->showDriveOf(m_directoryList->path());
+        // The same folder is listed again: the file may be newer than the list.
+        if (m_directoryList->path() == previous)
+            onDirectoryChanged();
+        const QList<QListWidgetItem*> found =
+            m_fileList->findItems(info.fileName(), Qt::MatchExactly);
+        m_fileList->setCurrentItem(found.isEmpty() ? nullptr : found.constFirst());
+    }
+    m_chosenPath = QDir::toNativeSeparators(file);
+    showSendWindow(info.fileName());
+}
+
+void MainWindow::showSendWindow(const QString& name)
+{
     if (!m_sendWindow || !m_sendWindow->isLoaded()) {
         auto* window = new SendWindow(m_serial, m_chosenPath, name, this);
         if (!window->loadFile()) {
@@ -195,6 +236,25 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     onUnload();
     event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedPath(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedPath(event->mimeData());
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened once the drop is over: a box must not run inside the drag source's operation.
+    QMetaObject::invokeMethod(
+        this, [this, path] { openFile(path); }, Qt::QueuedConnection);
 }
 
 } // namespace kibro

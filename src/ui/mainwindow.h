@@ -34,6 +34,9 @@ public:
     void onDriveChanged();
     void onDirectoryChanged();
     void onFileClicked();
+    // A file handed over from outside (the command line, a drop): the lists go to its folder
+    // with it selected, and its send window opens as a click on it would.
+    void openFile(const QString& path);
 
     [[nodiscard]] SerialPort& serialPort() noexcept { return m_serial; }
     [[nodiscard]] QString chosenPath() const { return m_chosenPath; }
@@ -49,9 +52,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void onUnload();
+    void showSendWindow(const QString& name);
 
     SerialPort m_serial;
     QString m_chosenPath;

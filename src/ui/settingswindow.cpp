@@ -3,6 +3,8 @@
 #include "conversions.h"
 #include "errorsection.h"
 #include "messagebox.h"
+#include "portinfo.h"
+#include "portmap.h"
 #include "serialport.h"
 #include "settingsstore.h"
 #include "twips.h"
@@ -94,6 +96,24 @@ QStyle* designStyle(QObject* owner)
 QString openErrorText(qint16 port, const QString& suffix)
 {
     return QStringLiteral("COM") + QString::number(port) + suffix;
+}
+
+QString portTip(const DeviceReport& report)
+{
+    if (report.device.isEmpty())
+        return QStringLiteral("デバイス: なし");
+    QString tip = QStringLiteral("デバイス: ") + report.device;
+    // A link such as /dev/serial/by-id/... says which node it is today.
+    if (!report.resolved.isEmpty() && report.resolved != report.device)
+        tip += QStringLiteral(" (") + report.resolved + u')';
+    tip += report.present ? QStringLiteral("\n接続: あり") : QStringLiteral("\n接続: なし");
+    if (!report.description.isEmpty())
+        tip += QStringLiteral("\n説明: ") + report.description;
+    if (!report.manufacturer.isEmpty())
+        tip += QStringLiteral("\nメーカー: ") + report.manufacturer;
+    if (!report.serialNumber.isEmpty())
+        tip += QStringLiteral("\nシリアル番号: ") + report.serialNumber;
+    return tip;
 }
 
 } // namespace
@@ -317,6 +337,20 @@ void SettingsWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void SettingsWindow::showEvent(QShowEvent* event)
+{
+    // Adapters come and go while the program runs: look again each time the window shows.
+    refreshPortTips();
+    QDialog::showEvent(event);
+}
+
+void SettingsWindow::refreshPortTips()
+{
+    const PortMap map;
+    for (std::size_t i = 0; i < m_portOptions.size(); ++i)
+        m_portOptions[i]->setToolTip(portTip(describeDevice(map.device(static_cast<qint16>(i)))));
 }
 
 void SettingsWindow::reject()

@@ -44,9 +44,12 @@ protected:
     bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void onUnload();
+    // Each port option names its device and what the system says of it, as of now.
+    void refreshPortTips();
 
     SerialPort& m_serial;
     qint16 m_portNumber = 0;

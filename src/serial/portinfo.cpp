@@ -1,0 +1,86 @@
+#include "portinfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#if defined(Q_OS_LINUX)
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#else
+#include <QSerialPortInfo>
+#endif
+
+namespace kibro {
+
+namespace {
+
+#if defined(Q_OS_LINUX)
+// One line of a sysfs attribute; a USB string is at most 126 characters.
+QString attribute(const QDir& dir, const QString& name)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.read(512)).simplified();
+}
+#endif
+
+} // namespace
+
+DeviceReport describeDevice(const QString& device, const QString& sysfsRoot)
+{
+    DeviceReport report;
+    report.device = device;
+    if (device.isEmpty())
+        return report;
+#if defined(Q_OS_LINUX)
+    report.resolved = QFileInfo(device).canonicalFilePath();
+    struct stat status
+    {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &status) != 0)
+        return report;
+    report.present = true;
+    if (!S_ISCHR(status.st_mode))
+        return report;
+
+    // The tty's node in sysfs, then up its parents to the USB device that holds the strings.
+    const QString node = QStringLiteral("%1/dev/char/%2:%3")
+                             .arg(sysfsRoot)
+                             .arg(major(status.st_rdev))
+                             .arg(minor(status.st_rdev));
+    const QString start = QFileInfo(node).canonicalFilePath();
+    const QString devices = QFileInfo(sysfsRoot + QStringLiteral("/devices")).canonicalFilePath();
+    if (start.isEmpty() || devices.isEmpty())
+        return report;
+    QDir dir(start);
+    while (dir.path().startsWith(devices + u'/')) {
+        if (QFileInfo::exists(dir.filePath(QStringLiteral("idVendor")))) {
+            report.description = attribute(dir, QStringLiteral("product"));
+            report.manufacturer = attribute(dir, QStringLiteral("manufacturer"));
+            report.serialNumber = attribute(dir, QStringLiteral("serial"));
+            break;
+        }
+        if (!dir.cdUp())
+            break;
+    }
+#else
+    Q_UNUSED(sysfsRoot);
+    report.resolved = device;
+    report.present = QFileInfo::exists(device);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.portName().compare(device, Qt::CaseInsensitive) != 0 &&
+            info.systemLocation() != device)
+            continue;
+        report.present = true;
+        report.description = info.description();
+        report.manufacturer = info.manufacturer();
+        report.serialNumber = info.serialNumber();
+        break;
+    }
+#endif
+    return report;
+}
+
+} // namespace kibro

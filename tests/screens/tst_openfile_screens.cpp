@@ -1,0 +1,187 @@
+// The real program started with a FILE argument on the X display, as a file manager's "Open
+// with" starts it: which windows come up, in what order, and that START sends that file.
+// Saves the send window it opens as openFile.png.
+#include "pocketsim.h"
+#include "xdisplay.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <optional>
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+constexpr int kSettleMs = 500;
+
+constexpr std::uint32_t kAlt = 0xffe9;
+constexpr std::uint32_t kReturn = 0xff0d;
+constexpr std::uint32_t kLetterX = 0x78;
+
+const QString kMainTitle = QStringLiteral("KIBRO");
+const QString kSettingsTitle = QStringLiteral("通信設定");
+const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
+const QString kFileErrorTitle = QStringLiteral("File Error");
+const QString kSampleName = QStringLiteral("HELLO.BAS");
+const QString kSendTitle = kSampleName + QStringLiteral("の送信");
+const QByteArray kSampleBytes = "10 PRINT \"HELLO, FX-890P\"\r\n20 END\r\n";
+
+} // namespace
+
+class OpenFileScreens : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startsWithFile_data();
+    void startsWithFile();
+
+private:
+    std::optional<XDisplay::Window> waitForWindow(const QString& title);
+    void press(const XDisplay::Window& window, std::initializer_list<std::uint32_t> keys);
+
+    XDisplay m_x;
+    qint64 m_pid = 0;
+    QString m_outDir;
+};
+
+void OpenFileScreens::initTestCase()
+{
+    QVERIFY2(m_x.isOpen(), "no X display");
+    QVERIFY2(m_x.hasXTest(), "the X server has no XTEST extension");
+    m_outDir = qEnvironmentVariable("KIBRO_SCREENS_DIR", QDir::currentPath());
+    QVERIFY(QDir().mkpath(m_outDir));
+}
+
+std::optional<XDisplay::Window> OpenFileScreens::waitForWindow(const QString& title)
+{
+    std::optional<XDisplay::Window> window;
+    if (!QTest::qWaitFor([&] { return (window = m_x.findWindow(m_pid, title)).has_value(); },
+                         kWaitMs))
+        return std::nullopt;
+    return window;
+}
+
+void OpenFileScreens::press(const XDisplay::Window& window,
+                            std::initializer_list<std::uint32_t> keys)
+{
+    m_x.focus(window.id);
+    QTest::qWait(kSettleMs);
+    QVERIFY(m_x.chord(keys));
+}
+
+void OpenFileScreens::startsWithFile_data()
+{
+    QTest::addColumn<QString>("file"); // in the samples folder
+    QTest::addColumn<bool>("portWorks");
+
+    QTest::newRow("sendable file") << kSampleName << true;
+    QTest::newRow("sendable file, port missing") << kSampleName << false;
+    QTest::newRow("missing file") << "GONE.BAS" << true;
+}
+
+void OpenFileScreens::startsWithFile()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, portWorks);
+
+    QTemporaryDir work(QDir::temp().filePath(QStringLiteral("kibro-XXXXXX")));
+    QVERIFY(work.isValid());
+    const QString config = work.filePath(QStringLiteral("config"));
+    const QString samples = work.filePath(QStringLiteral("samples"));
+    QVERIFY(QDir().mkpath(config) && QDir().mkpath(samples));
+    {
+        QFile sample(QDir(samples).filePath(kSampleName));
+        QVERIFY(sample.open(QIODevice::WriteOnly));
+        QCOMPARE(sample.write(kSampleBytes), kSampleBytes.size());
+        QVERIFY(sample.flush());
+        QVERIFY(sample.setFileTime(QDateTime(QDate(2024, 4, 1), QTime(9, 30)),
+                                   QFileDevice::FileModificationTime));
+    }
+    PocketSim sim;
+    QVERIFY2(sim.start(work.filePath(QStringLiteral("COM1"))), qPrintable(sim.errorString()));
+    {
+        QSettings store(QDir(config).filePath(QStringLiteral("QUEPA_Kibro.conf")),
+                        QSettings::IniFormat);
+        for (int port = 0; port <= 3; ++port)
+            store.setValue(QStringLiteral("Ports/COM%1").arg(port),
+                           work.filePath(QStringLiteral("no-device-%1").arg(port)));
+        if (portWorks)
+            store.setValue(QStringLiteral("Ports/COM1"), sim.linkPath());
+        store.sync();
+        QCOMPARE(store.status(), QSettings::NoError);
+    }
+
+    // Started elsewhere, as a file manager would: the folder comes from the argument.
+    QProcess kibro;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    kibro.setProcessEnvironment(env);
+    kibro.setWorkingDirectory(config);
+    kibro.setProcessChannelMode(QProcess::ForwardedChannels);
+    kibro.start(QStringLiteral(KIBRO_EXE), {QDir(samples).filePath(file)});
+    QVERIFY2(kibro.waitForStarted(kWaitMs), qPrintable(kibro.errorString()));
+    m_pid = kibro.processId();
+    const auto stop = qScopeGuard([&kibro] {
+        if (kibro.state() != QProcess::NotRunning) {
+            kibro.kill();
+            kibro.waitForFinished(kWaitMs);
+        }
+    });
+
+    // Start-up as without a FILE comes first: the port's box, then the settings window.
+    if (!portWorks) {
+        const auto box = waitForWindow(kOpenErrorTitle);
+        QVERIFY2(box, "the port's box did not come up");
+        QTest::qWait(kSettleMs);
+        QVERIFY2(!m_x.findWindow(m_pid, kSendTitle), "the send window came before the box");
+        QVERIFY2(!m_x.findWindow(m_pid, kMainTitle), "the main window came before the box");
+        press(*box, {kReturn});
+        QVERIFY2(waitForWindow(kSettingsTitle), "no settings window after the box");
+    }
+    const auto mainWindow = waitForWindow(kMainTitle);
+    QVERIFY2(mainWindow, "the main window did not come up");
+
+    if (file != kSampleName) {
+        // The box a click on it would give, and no send window.
+        const auto box = waitForWindow(kFileErrorTitle);
+        QVERIFY2(box, "no box for a file that cannot be sent");
+        QVERIFY(!m_x.findWindow(m_pid, kSendTitle));
+        press(*box, {kReturn});
+        QVERIFY(QTest::qWaitFor([&] { return !m_x.findWindow(m_pid, kFileErrorTitle); }, kWaitMs));
+        QVERIFY(!m_x.findWindow(m_pid, kSendTitle));
+    } else {
+        const auto sendWindow = waitForWindow(kSendTitle);
+        QVERIFY2(sendWindow, "the FILE's send window did not open");
+        // Nothing goes out before START.
+        QTest::qWait(kSettleMs);
+        QCOMPARE(sim.receivedCount(), 0);
+        if (portWorks) {
+            const QImage image = m_x.grab(sendWindow->id);
+            QVERIFY2(!image.isNull(), "the window could not be read back");
+            QVERIFY(image.save(QDir(m_outDir).filePath(QStringLiteral("openFile.png"))));
+            press(*sendWindow, {kReturn});
+            QVERIFY2(sim.waitForCount(kSampleBytes.size(), std::chrono::milliseconds(kWaitMs)),
+                     "START sent nothing");
+            QCOMPARE(sim.received(), kSampleBytes);
+            QVERIFY(QTest::qWaitFor([&] { return !m_x.findWindow(m_pid, kSendTitle); }, kWaitMs));
+        }
+    }
+
+    press(*mainWindow, {kAlt, kLetterX});
+    QVERIFY2(kibro.waitForFinished(kWaitMs), "Alt+X did not end the program");
+    QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(kibro.exitCode(), 0);
+}
+
+QTEST_MAIN(OpenFileScreens)
+
+#include "tst_openfile_screens.moc"

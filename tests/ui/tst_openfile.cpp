@@ -1,0 +1,444 @@
+// A file handed to the main window from outside: the FILE argument and a drop. Also the
+// settings window's port tips, which say which device each option opens.
+#include "filechooser.h"
+#include "mainwindow.h"
+#include "messagerecorder.h"
+#include "pocketsim.h"
+#include "sendwindow.h"
+#include "settingswindow.h"
+#include "teststore.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using kibro::MainWindow;
+
+namespace {
+
+constexpr auto kWait = 10s;
+constexpr int kWaitMs = 10000;
+const QString kSample = QStringLiteral("HELLO.BAS");
+const QByteArray kSampleBytes = "10 PRINT \"HELLO\"\r\n20 END\r\n";
+const QString kUnreadable = QStringLiteral("ファイルを読み込めません。");
+
+enum class Setup { Sendable, Relative, Missing, Folder, TooLarge, Unreadable };
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A store and a folder of files of its own, every port but COM1 mapped to nowhere, COM1 to a
+// simulated pocket computer, and a main window started as main() does.
+class Rig
+{
+public:
+    Rig()
+    {
+        for (int port = 0; port <= 3; ++port)
+            m_store.mapPort(port, m_store.directory() + QStringLiteral("/no-device-%1").arg(port));
+        QDir().mkpath(folder());
+        writeFile(QDir(folder()).filePath(kSample), kSampleBytes);
+    }
+
+    [[nodiscard]] bool connect()
+    {
+        if (!m_sim.start(m_store.directory() + QStringLiteral("/COM1")))
+            return false;
+        m_store.mapPort(1, m_sim.linkPath());
+        return true;
+    }
+
+    MainWindow& start()
+    {
+        m_mainWindow = std::make_unique<MainWindow>();
+        m_mainWindow->setEndProgram([] {});
+        m_mainWindow->startUp();
+        m_mainWindow->show();
+        return *m_mainWindow;
+    }
+
+    [[nodiscard]] QString folder() const { return m_files.path() + QStringLiteral("/files"); }
+    [[nodiscard]] QString filePath(const QString& name) const
+    {
+        return QDir(folder()).filePath(name);
+    }
+    [[nodiscard]] TestStore& store() { return m_store; }
+    [[nodiscard]] PocketSim& sim() { return m_sim; }
+    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
+    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
+
+    // The file list's choice, or an empty text.
+    [[nodiscard]] QString selected() const
+    {
+        const QListWidgetItem* item = m_mainWindow->fileList()->currentItem();
+        return item ? item->text() : QString();
+    }
+
+private:
+    TestStore m_store;
+    QTemporaryDir m_files;
+    MessageRecorder m_messages;
+    PocketSim m_sim;
+    std::unique_ptr<MainWindow> m_mainWindow;
+};
+
+// The send window is the one for name, and START sends exactly what the file holds.
+void verifySends(Rig& rig, const QString& name, const QByteArray& bytes)
+{
+    kibro::SendWindow* window = rig.mainWindow().sendWindow();
+    QVERIFY(window != nullptr);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->windowTitle(), name + QStringLiteral("の送信"));
+    auto* details = window->findChild<QLabel*>(QStringLiteral("Label1"));
+    QVERIFY(details != nullptr);
+    QVERIFY(details->text().contains(QStringLiteral("FileSize:%1 Byte").arg(bytes.size())));
+    auto* start = window->findChild<QPushButton*>(QStringLiteral("Command2"));
+    QVERIFY(start != nullptr);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(rig.sim().waitForCount(bytes.size(), kWait));
+    QCOMPARE(rig.sim().received(), bytes);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.mainWindow().sendWindow() == nullptr, kWaitMs);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+
+class TestOpenFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void openFile_data();
+    void openFile();
+    void openFileInListedFolderListsItAgain();
+    void drop_data();
+    void drop();
+    void portTips_data();
+    void portTips();
+    void portTipsFollowTheDevice();
+    void commandLine_data();
+    void commandLine();
+};
+
+void TestOpenFile::openFile_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("message"); // empty: none, and the send window opens
+
+    QTest::newRow("sendable file") << Setup::Sendable << "";
+    QTest::newRow("relative to the current folder") << Setup::Relative << "";
+    QTest::newRow("missing file") << Setup::Missing << kUnreadable;
+    QTest::newRow("folder") << Setup::Folder << kUnreadable;
+    QTest::newRow("too large") << Setup::TooLarge << "ファイルが大きすぎます。";
+    QTest::newRow("unreadable") << Setup::Unreadable << kUnreadable;
+}
+
+// The lists go to the file's folder with it selected; its send window opens, or the box a
+// click would give says why not.
+void TestOpenFile::openFile()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QString, message);
+
+    if (setup == Setup::Unreadable && ::geteuid() == 0)
+        QSKIP("root reads any file");
+    Rig rig;
+    QVERIFY2(rig.connect(), qPrintable(rig.sim().errorString()));
+    QString name = kSample;
+    QString argument = rig.filePath(name);
+    const QString home = QDir::currentPath();
+    const auto restore = qScopeGuard([&home] { QDir::setCurrent(home); });
+    switch (setup) {
+    case Setup::Sendable:
+        break;
+    case Setup::Relative:
+        QVERIFY(QDir::setCurrent(QFileInfo(rig.folder()).absolutePath()));
+        argument = QStringLiteral("files/./") + name;
+        break;
+    case Setup::Missing:
+        name = QStringLiteral("GONE.BAS");
+        argument = rig.filePath(name);
+        break;
+    case Setup::Folder:
+        name = QStringLiteral("PROGRAMS");
+        argument = rig.filePath(name) + u'/';
+        QVERIFY(QDir().mkpath(argument));
+        break;
+    case Setup::TooLarge: {
+        // Sparse: the size is past 32 bits, the disk holds nothing of it.
+        name = QStringLiteral("HUGE.BIN");
+        argument = rig.filePath(name);
+        QFile huge(argument);
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        QVERIFY(huge.resize(qint64(3) << 30));
+        break;
+    }
+    case Setup::Unreadable:
+        QVERIFY(QFile::setPermissions(argument, QFileDevice::WriteOwner));
+        break;
+    }
+    MainWindow& window = rig.start();
+    QCOMPARE(rig.messages().count(), 0);
+
+    window.openFile(argument);
+
+    QCOMPARE(window.directoryList()->path(), rig.folder());
+    QCOMPARE(window.fileList()->path(), QDir::toNativeSeparators(rig.folder()));
+    if (!message.isEmpty()) {
+        QCOMPARE(rig.messages().count(), 1);
+        QCOMPARE(rig.messages().first().text, message);
+        QCOMPARE(rig.messages().first().title, QStringLiteral("File Error"));
+        QVERIFY(window.sendWindow() == nullptr);
+        // Nothing in the list may look chosen for a file that is not in it.
+        QCOMPARE(rig.selected(),
+                 setup == Setup::TooLarge || setup == Setup::Unreadable ? name : QString());
+        QCOMPARE(rig.sim().receivedCount(), 0);
+        return;
+    }
+    QCOMPARE(rig.messages().count(), 0);
+    QCOMPARE(rig.selected(), name);
+    verifySends(rig, name, kSampleBytes);
+}
+
+// Started in the file's own folder, the list may predate the file: it is listed again.
+void TestOpenFile::openFileInListedFolderListsItAgain()
+{
+    Rig rig;
+    QVERIFY2(rig.connect(), qPrintable(rig.sim().errorString()));
+    const QString home = QDir::currentPath();
+    const auto restore = qScopeGuard([&home] { QDir::setCurrent(home); });
+    QVERIFY(QDir::setCurrent(rig.folder()));
+    MainWindow& window = rig.start();
+    QVERIFY(window.fileList()->findItems(QStringLiteral("NEW.BAS"), Qt::MatchExactly).isEmpty());
+    const QByteArray bytes = "10 REM NEW\r\n";
+    QVERIFY(writeFile(rig.filePath(QStringLiteral("NEW.BAS")), bytes));
+
+    window.openFile(rig.filePath(QStringLiteral("NEW.BAS")));
+
+    QCOMPARE(rig.messages().count(), 0);
+    QCOMPARE(rig.selected(), QStringLiteral("NEW.BAS"));
+    verifySends(rig, QStringLiteral("NEW.BAS"), bytes);
+}
+
+void TestOpenFile::drop_data()
+{
+    QTest::addColumn<QStringList>("urls"); // "local:NAME" is a file in the rig's folder
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("opens"); // the send window's file, empty for none
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("local file") << QStringList{"local:HELLO.BAS"} << true << kSample << "";
+    QTest::newRow("two files: the first")
+        << QStringList{"local:OTHER.BAS", "local:HELLO.BAS"} << true << "OTHER.BAS"
+        << "";
+    QTest::newRow("missing local file")
+        << QStringList{"local:GONE.BAS"} << true << "" << kUnreadable;
+    QTest::newRow("remote file") << QStringList{"https://example.org/HELLO.BAS"} << false << ""
+                                 << "";
+    QTest::newRow("remote first") << QStringList{"https://example.org/A.BAS", "local:HELLO.BAS"}
+                                  << false << ""
+                                  << "";
+    QTest::newRow("text, no URL") << QStringList{} << false << ""
+                                  << "";
+}
+
+void TestOpenFile::drop()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(bool, accepted);
+    QFETCH(QString, opens);
+    QFETCH(QString, message);
+
+    Rig rig;
+    QVERIFY2(rig.connect(), qPrintable(rig.sim().errorString()));
+    const QByteArray otherBytes = "10 REM OTHER\r\n";
+    QVERIFY(writeFile(rig.filePath(QStringLiteral("OTHER.BAS")), otherBytes));
+    MainWindow& window = rig.start();
+    QMimeData mime;
+    QList<QUrl> list;
+    for (const QString& url : urls) {
+        list << (url.startsWith(QLatin1String("local:"))
+                     ? QUrl::fromLocalFile(rig.filePath(url.mid(6)))
+                     : QUrl(url));
+    }
+    if (list.isEmpty())
+        mime.setText(rig.filePath(kSample));
+    else
+        mime.setUrls(list);
+    const QPoint centre = window.rect().center();
+
+    QDragEnterEvent enter(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    QCOMPARE(enter.isAccepted(), accepted);
+    QDropEvent dropEvent(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &dropEvent);
+    QCOMPARE(dropEvent.isAccepted(), accepted);
+    QCoreApplication::processEvents();
+
+    if (opens.isEmpty()) {
+        QVERIFY(window.sendWindow() == nullptr);
+        QCOMPARE(rig.messages().count(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QCOMPARE(rig.messages().first().text, message);
+        return;
+    }
+    QCOMPARE(rig.messages().count(), 0);
+    QCOMPARE(rig.selected(), opens);
+    verifySends(rig, opens, opens == kSample ? kSampleBytes : otherBytes);
+}
+
+void TestOpenFile::portTips_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("kind");
+
+    QTest::newRow("COM0, no such path") << 0 << "missing";
+    QTest::newRow("COM1, simulator through its link") << 1 << "link";
+    QTest::newRow("COM2, link to nothing") << 2 << "dangling";
+    QTest::newRow("COM3, simulator by its own node") << 3 << "node";
+}
+
+// Each option names the device the store maps it to and says whether it is there. A pty
+// has no maker to name.
+void TestOpenFile::portTips()
+{
+    QFETCH(int, port);
+    QFETCH(QString, kind);
+
+    Rig rig;
+    PocketSim sim;
+    QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
+    const QString dir = rig.store().directory();
+    QString device = dir + QStringLiteral("/nothing-here");
+    QString expected;
+    if (kind == QLatin1String("missing")) {
+        expected = QStringLiteral("デバイス: %1\n接続: なし").arg(device);
+    } else if (kind == QLatin1String("dangling")) {
+        device = dir + QStringLiteral("/dangling");
+        QVERIFY(QFile::link(dir + QStringLiteral("/gone"), device));
+        expected = QStringLiteral("デバイス: %1\n接続: なし").arg(device);
+    } else if (kind == QLatin1String("link")) {
+        device = sim.linkPath();
+        expected = QStringLiteral("デバイス: %1 (%2)\n接続: あり").arg(device, sim.devicePath());
+    } else {
+        device = sim.devicePath();
+        expected = QStringLiteral("デバイス: %1\n接続: あり").arg(device);
+    }
+    rig.store().mapPort(port, device);
+    MainWindow& window = rig.start();
+    window.onSettingsTriggered();
+    kibro::SettingsWindow* settings = window.settingsWindow();
+    QVERIFY(settings != nullptr);
+
+    for (int option = 0; option <= 3; ++option) {
+        auto* button =
+            settings->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(option + 7));
+        QVERIFY(button != nullptr);
+        QCOMPARE(button->text(), QStringLiteral("COM%1").arg(option));
+        if (option == port) {
+            QCOMPARE(button->toolTip(), expected);
+        } else {
+            QCOMPARE(button->toolTip(),
+                     QStringLiteral("デバイス: %1/no-device-%2\n接続: なし").arg(dir).arg(option));
+        }
+    }
+    // Only looked at: the simulator never saw the device opened and written to.
+    QCOMPARE(sim.receivedCount(), 0);
+}
+
+// An adapter plugged in while the window is hidden shows when it is shown again.
+void TestOpenFile::portTipsFollowTheDevice()
+{
+    Rig rig;
+    const QString device = rig.store().directory() + QStringLiteral("/adapter");
+    rig.store().mapPort(2, device);
+    MainWindow& window = rig.start();
+    window.onSettingsTriggered();
+    kibro::SettingsWindow* settings = window.settingsWindow();
+    QVERIFY(settings != nullptr);
+    auto* option = settings->findChild<QRadioButton*>(QStringLiteral("Option9"));
+    QVERIFY(option != nullptr);
+    QVERIFY(option->toolTip().endsWith(QStringLiteral("接続: なし")));
+
+    settings->hide();
+    PocketSim sim;
+    QVERIFY2(sim.start(device), qPrintable(sim.errorString()));
+    settings->show();
+    QVERIFY2(option->toolTip().endsWith(QStringLiteral("接続: あり")),
+             qPrintable(option->toolTip()));
+
+    settings->hide();
+    QVERIFY(sim.stop());
+    settings->show();
+    QVERIFY2(option->toolTip().endsWith(QStringLiteral("接続: なし")),
+             qPrintable(option->toolTip()));
+}
+
+void TestOpenFile::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // what standard output must hold
+    QTest::addColumn<QString>("errors"); // what standard error must hold
+
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "[FILE]"
+                          << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "kibro " KIBRO_VERSION << "";
+    QTest::newRow("two files") << QStringList{"A.BAS", "B.BAS"} << 1 << ""
+                               << "one FILE at most";
+    QTest::newRow("unknown option") << QStringList{"--send-now", "A.BAS"} << 1 << ""
+                                    << "send-now";
+}
+
+// The real program: what it answers without ever opening a window or a port.
+void TestOpenFile::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, errors);
+
+    TestStore store;
+    for (int port = 0; port <= 3; ++port)
+        store.mapPort(port, store.directory() + QStringLiteral("/no-device-%1").arg(port));
+    QProcess kibro;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), store.directory());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    kibro.setProcessEnvironment(env);
+    kibro.start(QStringLiteral(KIBRO_EXE), arguments);
+    QVERIFY2(kibro.waitForFinished(kWaitMs), "the program did not end by itself");
+    QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(kibro.exitCode(), exitCode);
+    QVERIFY2(QString::fromLocal8Bit(kibro.readAllStandardOutput()).contains(output),
+             qPrintable(output));
+    QVERIFY2(QString::fromLocal8Bit(kibro.readAllStandardError()).contains(errors),
+             qPrintable(errors));
+    // Nothing was stored: the program never got as far as its windows.
+    QVERIFY(!store.contains(QStringLiteral("Startup/Left")));
+}
+
+QTEST_MAIN(TestOpenFile)
+#include "tst_openfile.moc"
