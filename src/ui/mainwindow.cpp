@@ -73,14 +73,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     setTabOrder(m_driveList, m_directoryList);
 
     connect(m_driveList, &DriveList::driveChanged, this, &MainWindow::onDriveChanged);
-    connect(m_directoryList, &DirectoryList::pathChanged, this, &MainWindow::onDirectoryChanged);
+    connect(m_directoryList, &DirectoryList::listed, this, &MainWindow::onDirectoryChanged);
     connect(m_fileList, &FileList::fileClicked, this, &MainWindow::onFileClicked);
 
-    // The lists start at the process's current directory.
-    const QString start = QDir::currentPath();
-    m_driveList->showDriveOf(start);
-    m_directoryList->setPath(start);
-    m_fileList->setPath(start);
+    // The lists start at the process's current directory, or the nearest that still exists.
+    m_directoryList->setNativePath(startFolder());
     m_fileList->setFocus();
 
     setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
@@ -159,22 +156,26 @@ void MainWindow::onDriveChanged()
 {
     // A drive that cannot be listed leaves both lists where they were.
     if (!m_directoryList->setPath(m_driveList->drive()))
-        m_driveList->showDriveOf(m_directoryList->path());
+        m_driveList->followFolder(m_directoryList->nativePath());
 }
 
 void MainWindow::onDirectoryChanged()
 {
-    m_fileList->setPath(QDir::toNativeSeparators(m_directoryList->path()));
+    // However the folder was reached, the drive box shows the volume that holds it.
+    m_driveList->followFolder(m_directoryList->nativePath());
+    m_fileList->setNativePath(m_directoryList->nativePath());
 }
 
 void MainWindow::onFileClicked()
 {
-    const QString name = m_fileList->fileName();
-    if (name.isEmpty())
+    // The file goes by its exact bytes: a name that is not valid text must still open.
+    const NativePath path = m_fileList->nativeFilePath();
+    if (path.isEmpty())
         return;
-    m_chosenPath = joinPath(m_fileList->path(), name);
+    m_chosenNativePath = path;
+    m_chosenPath = QDir::toNativeSeparators(fromNativePath(path));
     if (!m_sendWindow || !m_sendWindow->isLoaded()) {
-        auto* window = new SendWindow(m_serial, m_chosenPath, name, this);
+        auto* window = new SendWindow(m_serial, path, this);
         if (!window->loadFile()) {
             delete window;
             return;

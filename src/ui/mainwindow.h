@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filenames.h"
 #include "sendwindow.h"
 #include "serialport.h"
 #include "settingswindow.h"
@@ -37,6 +38,7 @@ public:
 
     [[nodiscard]] SerialPort& serialPort() noexcept { return m_serial; }
     [[nodiscard]] QString chosenPath() const { return m_chosenPath; }
+    [[nodiscard]] NativePath chosenNativePath() const { return m_chosenNativePath; }
     [[nodiscard]] DriveList* driveList() const noexcept { return m_driveList; }
     [[nodiscard]] DirectoryList* directoryList() const noexcept { return m_directoryList; }
     [[nodiscard]] FileList* fileList() const noexcept { return m_fileList; }
@@ -55,6 +57,7 @@ private:
 
     SerialPort m_serial;
     QString m_chosenPath;
+    NativePath m_chosenNativePath;
     DriveList* m_driveList = nullptr;
     DirectoryList* m_directoryList = nullptr;
     FileList* m_fileList = nullptr;
