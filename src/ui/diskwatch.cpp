@@ -45,21 +45,26 @@ DirectoryWatcher::~DirectoryWatcher()
 
 void DirectoryWatcher::watch(const NativePath& path)
 {
-    if (path == m_path && (m_watch >= 0 || m_fallback))
-        return;
-    m_path = path;
 #if defined(Q_OS_LINUX)
     if (m_fd >= 0) {
-        if (m_watch >= 0)
+        // Added again even for the same path: the directory there may be another one now (a
+        // volume unmounted from it), and the same one keeps its watch.
+        const int watch =
+            path.isEmpty()
+                ? -1
+                : ::inotify_add_watch(m_fd, path.constData(),
+                                      IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        if (m_watch >= 0 && m_watch != watch)
             ::inotify_rm_watch(m_fd, m_watch);
-        m_watch = -1;
-        if (!path.isEmpty())
-            m_watch = ::inotify_add_watch(m_fd, path.constData(),
-                                          IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                              IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        m_watch = watch;
+        m_path = path;
         return;
     }
 #endif
+    if (path == m_path)
+        return;
+    m_path = path;
     if (!m_fallback->directories().isEmpty())
         m_fallback->removePaths(m_fallback->directories());
     if (!path.isEmpty())

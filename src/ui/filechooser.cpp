@@ -187,7 +187,7 @@ bool DirectoryList::setNativePath(const NativePath& path)
 
     // Listing the same directory again keeps a subdirectory the user had moved to selected.
     NativePath selected;
-    if (clean == m_path && currentItem() && currentRow() != count() - 1)
+    if (clean == m_path && currentItem() && currentRow() > m_folderRow)
         selected = currentItem()->data(kPathRole).toByteArray();
 
     clear();
@@ -208,7 +208,8 @@ bool DirectoryList::setNativePath(const NativePath& path)
         ancestor = childPath(ancestor, name);
         add(openIcon, readableName(name), ancestor, depth++);
     }
-    setCurrentRow(count() - 1);
+    m_folderRow = count() - 1;
+    setCurrentRow(m_folderRow);
     for (const Shown& child : shownEntries(*entries, true)) {
         QListWidgetItem* item = add(closedIcon, child.text, childPath(clean, child.name), depth);
         if (item->data(kPathRole).toByteArray() == selected)

@@ -67,6 +67,7 @@ signals:
 
 private:
     NativePath m_path;
+    int m_folderRow = -1;
     DirectoryWatcher* m_watcher = nullptr;
 };
 

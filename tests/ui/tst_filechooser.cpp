@@ -146,7 +146,8 @@ private slots:
     void choosingTheShownAgainListsAnew_data();
     void choosingTheShownAgainListsAnew();
     void listsFollowTheDisk();
-    void shownFolderDeletedFallsBack();
+    void shownFolderGoes_data();
+    void shownFolderGoes();
     void typeAheadMatchesFolderNames_data();
     void typeAheadMatchesFolderNames();
     void startFolderGone_data();
@@ -237,7 +238,9 @@ void FileChooserTest::listsFollowTheDisk()
     QVERIFY(rig.ready());
     QVERIFY(writeRawFile(rig.at("A.BAS")));
     QVERIFY(writeRawFile(rig.at("C.BAS")));
+    QVERIFY(::mkdir(rig.at("ZED").constData(), 0755) == 0);
     QVERIFY(rig.folders().setNativePath(rig.folder()));
+    rig.folders().setCurrentRow(rig.folders().count() - 1); // moved to ZED, not opened
     rig.files().setCurrentRow(1);
     QCOMPARE(rig.files().nativeFileName(), QByteArray("C.BAS"));
 
@@ -249,6 +252,8 @@ void FileChooserTest::listsFollowTheDisk()
 
     QVERIFY(::mkdir(rig.at("SUB\x83\x5C").constData(), 0755) == 0);
     QTRY_VERIFY(itemShowing(&rig.folders(), QStringLiteral("SUBソ")));
+    QCOMPARE(rig.folders().currentItem()->text(), QStringLiteral("ZED"));
+    QCOMPARE(rig.folders().nativePath(), rig.folder());
     QVERIFY(::unlink(rig.at("A.BAS").constData()) == 0);
     QTRY_COMPARE(rig.files().count(), 2);
     QVERIFY(::rename(rig.at("C.BAS").constData(), rig.at("D.BAS").constData()) == 0);
@@ -256,17 +261,36 @@ void FileChooserTest::listsFollowTheDisk()
                  (QStringList{QStringLiteral("B\\xFF.BAS"), QStringLiteral("D.BAS")}));
 }
 
-void FileChooserTest::shownFolderDeletedFallsBack()
+void FileChooserTest::shownFolderGoes_data()
 {
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("deleted: its parent is shown") << false;
+    QTest::newRow("replaced by another: that one is shown and followed") << true;
+}
+
+void FileChooserTest::shownFolderGoes()
+{
+    QFETCH(bool, replaced);
     Rig rig;
     QVERIFY(rig.ready());
     QVERIFY(::mkdir(rig.at("A").constData(), 0755) == 0);
     QVERIFY(::mkdir(rig.at("A/B\xFF").constData(), 0755) == 0);
     QVERIFY(writeRawFile(rig.at("A/KEEP.BAS")));
     QVERIFY(rig.folders().setNativePath(rig.at("A/B\xFF")));
-    QVERIFY(::rmdir(rig.at("A/B\xFF").constData()) == 0);
-    QTRY_COMPARE(rig.folders().nativePath(), rig.at("A"));
-    QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("KEEP.BAS")});
+    if (!replaced) {
+        QVERIFY(::rmdir(rig.at("A/B\xFF").constData()) == 0);
+        QTRY_COMPARE(rig.folders().nativePath(), rig.at("A"));
+        QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("KEEP.BAS")});
+        return;
+    }
+    QVERIFY(::rename(rig.at("A/B\xFF").constData(), rig.at("OLD").constData()) == 0);
+    QVERIFY(::mkdir(rig.at("A/B\xFF").constData(), 0755) == 0);
+    QVERIFY(writeRawFile(rig.at("A/B\xFF/FIRST.BAS")));
+    QTRY_COMPARE(texts(&rig.files()), QStringList{QStringLiteral("FIRST.BAS")});
+    QCOMPARE(rig.folders().nativePath(), rig.at("A/B\xFF"));
+    QVERIFY(writeRawFile(rig.at("A/B\xFF/SECOND.BAS")));
+    QTRY_COMPARE(texts(&rig.files()),
+                 (QStringList{QStringLiteral("FIRST.BAS"), QStringLiteral("SECOND.BAS")}));
 }
 
 void FileChooserTest::typeAheadMatchesFolderNames_data()
@@ -367,6 +391,9 @@ void FileChooserTest::driveListFollowsFoldersAndVolumes()
     QTRY_VERIFY(rig.drives().findData(volumeRoot) < 0);
     QTRY_COMPARE(rig.folders().nativePath(), volume);
     QCOMPARE(rig.drives().drive(), QStringLiteral("/"));
+    // The folder under the old mount point is watched in turn.
+    QVERIFY(writeRawFile(kibro::childPath(volume, "UNDER.BAS")));
+    QTRY_COMPARE(texts(&rig.files()), QStringList{QStringLiteral("UNDER.BAS")});
 }
 
 int main(int argc, char** argv)
