@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 

@@ -15,6 +15,18 @@
 
 namespace kibro {
 
+namespace {
+
+// Changes are passed on at most once a settle interval, counted from the first: a folder that
+// changes all the time (a download or build folder) is still listed, and not more often.
+void settleStart(QTimer& settle)
+{
+    if (!settle.isActive())
+        settle.start();
+}
+
+} // namespace
+
 DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
 {
     m_settle.setSingleShot(true);
@@ -30,7 +42,8 @@ DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
     }
 #endif
     m_fallback = new QFileSystemWatcher(this);
-    connect(m_fallback, &QFileSystemWatcher::directoryChanged, this, [this] { m_settle.start(); });
+    connect(m_fallback, &QFileSystemWatcher::directoryChanged, this,
+            [this] { settleStart(m_settle); });
 }
 
 DirectoryWatcher::~DirectoryWatcher()
@@ -79,7 +92,7 @@ void DirectoryWatcher::onNotified()
     while (::read(m_fd, buffer.data(), buffer.size()) > 0)
         any = true;
     if (any)
-        m_settle.start();
+        settleStart(m_settle);
 #endif
 }
 
@@ -143,7 +156,7 @@ void VolumeWatcher::onMountTableChanged()
     ::lseek(m_fd, 0, SEEK_SET);
     while (::read(m_fd, buffer.data(), buffer.size()) > 0) {
     }
-    m_settle.start();
+    settleStart(m_settle);
 #endif
 }
 

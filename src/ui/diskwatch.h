@@ -14,13 +14,14 @@ class QSocketNotifier;
 namespace kibro {
 
 // Says when the entries of one directory change (added, removed, renamed) or the directory
-// itself goes. Bursts, such as a folder being copied in, come out as one change.
+// itself goes. Bursts, such as a folder being copied in, come out as one change; a folder
+// that never stops changing, as one change a settle interval.
 class DirectoryWatcher : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds kSettle{100};
+    static constexpr std::chrono::milliseconds kSettle{250};
 
     explicit DirectoryWatcher(QObject* parent = nullptr);
     ~DirectoryWatcher() override;

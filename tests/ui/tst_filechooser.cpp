@@ -146,6 +146,7 @@ private slots:
     void choosingTheShownAgainListsAnew_data();
     void choosingTheShownAgainListsAnew();
     void listsFollowTheDisk();
+    void busyFolderIsStillListed();
     void shownFolderGoes_data();
     void shownFolderGoes();
     void typeAheadMatchesFolderNames_data();
@@ -259,6 +260,22 @@ void FileChooserTest::listsFollowTheDisk()
     QVERIFY(::rename(rig.at("C.BAS").constData(), rig.at("D.BAS").constData()) == 0);
     QTRY_COMPARE(texts(&rig.files()),
                  (QStringList{QStringLiteral("B\\xFF.BAS"), QStringLiteral("D.BAS")}));
+}
+
+void FileChooserTest::busyFolderIsStillListed()
+{
+    Rig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.folders().setNativePath(rig.folder()));
+    // A folder that never rests, as a download or build folder: a file every 20 ms.
+    int made = 0;
+    QTimer writer;
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        (void)writeRawFile(rig.at(QByteArray::number(made++).rightJustified(6, '0')));
+    });
+    writer.start(20ms);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.files().count() >= 3, 10000);
+    writer.stop();
 }
 
 void FileChooserTest::shownFolderGoes_data()
