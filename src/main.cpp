@@ -2,9 +2,25 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QIcon>
 
 #include <cstdio>
+
+namespace {
+
+// A name is bytes: the decoded argument loses those that are not valid text, so the file is
+// opened by the argv entry it came from.
+kibro::NativePath rawArgument(int argc, char* argv[], const QString& decoded)
+{
+    for (int i = argc - 1; i > 0; --i) {
+        if (argv[i] && QFile::decodeName(argv[i]) == decoded)
+            return QByteArray(argv[i]);
+    }
+    return kibro::toNativePath(decoded);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -25,7 +41,6 @@ int main(int argc, char* argv[])
         QStringLiteral("Start in FILE's folder with FILE's send window open."),
         QStringLiteral("[FILE]"));
     parser.process(app);
-    // The arguments are argv decoded as QFile::decodeName does, so a name opens as given.
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
         std::fputs("kibro: one FILE at most; see kibro --help\n", stderr);
@@ -38,6 +53,6 @@ int main(int argc, char* argv[])
     mainWindow.startUp();
     mainWindow.show();
     if (!files.isEmpty())
-        mainWindow.openFile(files.constFirst());
+        mainWindow.openNativeFile(rawArgument(argc, argv, files.constFirst()));
     return QApplication::exec();
 }

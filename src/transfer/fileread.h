@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filenames.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFileInfo>
@@ -13,13 +15,24 @@ enum class FileCheck { Ok, Unreadable, TooLarge };
 [[nodiscard]] FileCheck checkSendable(const QFileInfo& info);
 [[nodiscard]] QString fileCheckText(FileCheck check);
 
+// What the send window shows of a file, found by its exact bytes.
+struct FileFacts
+{
+    FileCheck check = FileCheck::Unreadable;
+    qint64 size = 0;
+    QDateTime modified;
+};
+
+[[nodiscard]] FileFacts inspectFile(const NativePath& path);
+
 struct FileRead
 {
     FileCheck check = FileCheck::Unreadable;
     QByteArray bytes;
 };
 
-// The whole file, as it is on disk at this moment.
+// The whole file, as it is on disk at this moment, held once in memory.
+[[nodiscard]] FileRead readWholeFile(const NativePath& path);
 [[nodiscard]] FileRead readWholeFile(const QString& path);
 
 // A time stamp as the send window shows it: unambiguous local date and time.

@@ -1,119 +1,237 @@
 #include "filechooser.h"
 
-#include "filepath.h"
+#include "diskwatch.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStorageInfo>
+#include <QScrollBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace kibro {
 
 namespace {
 
-// Listing is allowed only where the directory really can be read.
-std::optional<QStringList> listEntries(const QString& path, QDir::Filters filters)
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
+
+// Indents a directory entry by its depth in the drawing only, two blanks a level as before,
+// so that the item's text stays the bare name that type-ahead and readers match.
+class IndentDelegate : public QStyledItemDelegate
 {
-    const QFileInfo info(path);
-    if (!info.isDir() || !info.isReadable() || !info.isExecutable())
-        return std::nullopt;
-    QDir dir(path);
-    if (!dir.exists())
-        return std::nullopt;
-    return dir.entryList(filters, QDir::Name | QDir::IgnoreCase);
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem indented(option);
+        indented.rect.setLeft(indented.rect.left() + indent(option, index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);
+    }
+
+private:
+    static int indent(const QStyleOptionViewItem& option, const QModelIndex& index)
+    {
+        return index.data(kDepthRole).toInt() * option.fontMetrics.horizontalAdvance(u' ') * 2;
+    }
+};
+
+bool isHidden(const QByteArray& name)
+{
+    return name.startsWith('.');
+}
+
+struct Shown
+{
+    QString text;
+    QByteArray name;
+};
+
+// The entries of one kind, hidden ones left out, by their readable names as the eye sorts.
+QList<Shown> shownEntries(const QList<DirectoryEntry>& entries, bool directories)
+{
+    QList<Shown> shown;
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.isDirectory == directories && !isHidden(entry.name))
+            shown.append({readableName(entry.name), entry.name});
+    }
+    std::sort(shown.begin(), shown.end(), [](const Shown& a, const Shown& b) {
+        const int order = QString::compare(a.text, b.text, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+    return shown;
+}
+
+bool holds(const NativePath& root, const NativePath& path)
+{
+    if (root.endsWith('/'))
+        return path.startsWith(root) || path == root.chopped(1);
+    return path == root || path.startsWith(root + '/');
+}
+
+// The root of a native path ("/", or "C:/" on Windows) and its names below that root.
+std::pair<NativePath, QList<QByteArray>> splitPath(const NativePath& path)
+{
+    const qsizetype first = path.indexOf('/');
+    const NativePath root = path.left(first + 1);
+    QList<QByteArray> names;
+    for (const QByteArray& name : path.mid(first + 1).split('/')) {
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return {root, names};
 }
 
 } // namespace
 
+NativePath startFolder()
+{
+    QList<NativePath> candidates{toNativePath(QDir::currentPath()), qgetenv("PWD"),
+                                 toNativePath(QDir::homePath())};
+    for (const NativePath& candidate : candidates) {
+        if (candidate.isEmpty() || !QDir::isAbsolutePath(fromNativePath(candidate)))
+            continue;
+        const NativePath existing = nearestExistingDirectory(candidate);
+        if (!existing.isEmpty())
+            return existing;
+    }
+    return toNativePath(QDir::rootPath());
+}
+
 DriveList::DriveList(QWidget* parent) : QComboBox(parent)
 {
     refresh();
-    connect(this, &QComboBox::activated, this, &DriveList::onActivated);
+    connect(this, &QComboBox::activated, this, [this] { emit driveChanged(drive()); });
+    m_volumes = new VolumeWatcher(this);
+    connect(m_volumes, &VolumeWatcher::changed, this, &DriveList::refresh);
 }
 
 void DriveList::refresh()
 {
     const QSignalBlocker blocker(this);
+    const QString before = drive();
     clear();
-    QStringList roots;
-#if defined(Q_OS_WIN)
-    for (const QFileInfo& drive : QDir::drives())
-        roots << drive.absolutePath();
-#else
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (volume.isValid() && volume.isReady())
-            roots << volume.rootPath();
-    }
-    if (!roots.contains(QStringLiteral("/")))
-        roots.prepend(QStringLiteral("/"));
-#endif
-    roots.removeDuplicates();
-    roots.sort();
-    for (const QString& root : roots)
+    for (const QString& root : VolumeWatcher::volumeRoots())
         addItem(QDir::toNativeSeparators(root), root);
-    m_lastIndex = currentIndex();
+    if (!m_folder.isEmpty())
+        selectVolumeOf(m_folder);
+    else if (const int index = findData(before); index >= 0)
+        setCurrentIndex(index);
 }
 
 void DriveList::showDriveOf(const QString& path)
 {
-    const QString root = QStorageInfo(path).rootPath();
-    const int index = findData(root.isEmpty() ? QDir::rootPath() : root);
-    if (index >= 0) {
-        const QSignalBlocker blocker(this);
-        setCurrentIndex(index);
-        m_lastIndex = index;
-    }
+    followFolder(toNativePath(QDir::cleanPath(QFileInfo(path).absoluteFilePath())));
 }
 
-void DriveList::onActivated(int index)
+void DriveList::followFolder(const NativePath& path)
 {
-    if (index == m_lastIndex)
-        return;
-    m_lastIndex = index;
-    emit driveChanged(drive());
+    m_folder = path;
+    selectVolumeOf(path);
+}
+
+void DriveList::selectVolumeOf(const NativePath& path)
+{
+    NativePath resolved = path;
+#if defined(Q_OS_UNIX)
+    // The volume of a folder reached through a link is the volume of what it links to.
+    if (char* real = ::realpath(path.constData(), nullptr)) {
+        resolved = real;
+        std::free(real);
+    }
+#endif
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < count(); ++i) {
+        const NativePath root = toNativePath(itemData(i).toString());
+        if (root.size() > bestLength && holds(root, resolved)) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    if (best >= 0) {
+        const QSignalBlocker blocker(this);
+        setCurrentIndex(best);
+    }
 }
 
 DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent)
 {
+    setItemDelegate(new IndentDelegate(this));
     connect(this, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem* item) { setPath(item->data(Qt::UserRole).toString()); });
+            [this](QListWidgetItem* item) { setNativePath(item->data(kPathRole).toByteArray()); });
+    m_watcher = new DirectoryWatcher(this);
+    connect(m_watcher, &DirectoryWatcher::changed, this, &DirectoryList::refresh);
 }
 
 bool DirectoryList::setPath(const QString& path)
 {
-    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const auto children = listEntries(clean, QDir::Dirs | QDir::NoDotAndDotDot);
-    if (!children)
+    return setNativePath(toNativePath(QDir::fromNativeSeparators(path)));
+}
+
+bool DirectoryList::setNativePath(const NativePath& path)
+{
+    const NativePath clean = cleanNativePath(path);
+    const auto entries = listDirectory(clean);
+    if (!entries)
         return false;
+
+    // Listing the same directory again keeps a subdirectory the user had moved to selected.
+    NativePath selected;
+    if (clean == m_path && currentItem() && currentRow() > m_folderRow)
+        selected = currentItem()->data(kPathRole).toByteArray();
 
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
-    QStringList chain;
-    for (QDir dir(clean);;) {
-        chain.prepend(dir.absolutePath());
-        if (!dir.cdUp())
-            break;
+    const auto add = [this](const QIcon& icon, const QString& text, const NativePath& target,
+                            int depth) {
+        auto* item = new QListWidgetItem(icon, text, this);
+        item->setData(kPathRole, target);
+        item->setData(kDepthRole, depth);
+        return item;
+    };
+    const auto [root, names] = splitPath(clean);
+    add(openIcon, QDir::toNativeSeparators(fromNativePath(root)), root, 0);
+    NativePath ancestor = root;
+    int depth = 1;
+    for (const QByteArray& name : names) {
+        ancestor = childPath(ancestor, name);
+        add(openIcon, readableName(name), ancestor, depth++);
     }
-    int depth = 0;
-    for (const QString& ancestor : chain) {
-        const QString label =
-            depth == 0 ? QDir::toNativeSeparators(ancestor) : QDir(ancestor).dirName();
-        auto* item = new QListWidgetItem(openIcon, QString(depth * 2, u' ') + label, this);
-        item->setData(Qt::UserRole, ancestor);
-        ++depth;
-    }
-    setCurrentRow(count() - 1);
-    for (const QString& child : *children) {
-        auto* item = new QListWidgetItem(closedIcon, QString(depth * 2, u' ') + child, this);
-        item->setData(Qt::UserRole, joinPath(clean, child, u'/'));
+    m_folderRow = count() - 1;
+    setCurrentRow(m_folderRow);
+    for (const Shown& child : shownEntries(*entries, true)) {
+        QListWidgetItem* item = add(closedIcon, child.text, childPath(clean, child.name), depth);
+        if (item->data(kPathRole).toByteArray() == selected)
+            setCurrentItem(item);
     }
 
     const bool changed = clean != m_path;
     m_path = clean;
+    m_watcher->watch(m_path);
     if (changed)
-        emit pathChanged(m_path);
+        emit pathChanged(this->path());
+    emit listed();
     return true;
+}
+
+void DirectoryList::refresh()
+{
+    if (m_path.isEmpty() || setNativePath(m_path))
+        return;
+    const NativePath parent = nearestExistingDirectory(m_path);
+    if (parent.isEmpty() || !setNativePath(parent))
+        m_watcher->watch({});
 }
 
 FileList::FileList(QWidget* parent) : QListWidget(parent)
@@ -128,14 +246,43 @@ QString FileList::fileName() const
     return item ? item->text() : QString();
 }
 
+QByteArray FileList::nativeFileName() const
+{
+    const QListWidgetItem* item = currentItem();
+    return item ? item->data(kPathRole).toByteArray() : QByteArray();
+}
+
+NativePath FileList::nativeFilePath() const
+{
+    const QByteArray name = nativeFileName();
+    return name.isEmpty() ? NativePath() : childPath(m_nativePath, name);
+}
+
 bool FileList::setPath(const QString& path)
 {
-    const auto files = listEntries(path, QDir::Files | QDir::System);
-    if (!files)
+    return setNativePath(toNativePath(QDir::fromNativeSeparators(path)));
+}
+
+bool FileList::setNativePath(const NativePath& path)
+{
+    const auto entries = listDirectory(path);
+    if (!entries)
         return false;
+    const bool same = path == m_nativePath;
+    const QByteArray selected = same ? nativeFileName() : QByteArray();
+    const int scroll = same ? verticalScrollBar()->value() : 0;
+
     clear();
-    addItems(*files);
-    m_path = QDir::toNativeSeparators(path);
+    for (const Shown& file : shownEntries(*entries, false)) {
+        auto* item = new QListWidgetItem(file.text, this);
+        item->setData(kPathRole, file.name);
+        if (!selected.isEmpty() && file.name == selected)
+            setCurrentItem(item);
+    }
+    if (same)
+        verticalScrollBar()->setValue(scroll);
+    m_nativePath = path;
+    m_path = QDir::toNativeSeparators(fromNativePath(path));
     return true;
 }
 
@@ -147,6 +294,26 @@ bool FileList::selectFile(const QString& name)
     setCurrentItem(found.first());
     emit fileClicked();
     return true;
+}
+
+bool FileList::selectNativeFile(const QByteArray& name)
+{
+    if (!markNativeFile(name))
+        return false;
+    emit fileClicked();
+    return true;
+}
+
+bool FileList::markNativeFile(const QByteArray& name)
+{
+    for (int row = 0; row < count(); ++row) {
+        if (item(row)->data(kPathRole).toByteArray() == name) {
+            setCurrentItem(item(row));
+            return true;
+        }
+    }
+    setCurrentItem(nullptr);
+    return false;
 }
 
 } // namespace kibro

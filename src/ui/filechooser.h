@@ -1,12 +1,22 @@
 #pragma once
 
+#include "filenames.h"
+
 #include <QComboBox>
 #include <QListWidget>
 #include <QString>
 
 namespace kibro {
 
-// The drive list: mounted volumes by their root path (drive letters on Windows).
+class DirectoryWatcher;
+class VolumeWatcher;
+
+// The folder to start in: the process's current directory, or when that is gone (deleted
+// under a shell that still stands in it) the nearest parent that exists.
+[[nodiscard]] NativePath startFolder();
+
+// The drive list: mounted volumes by their root path (drive letters on Windows). It follows
+// volumes mounted and unmounted while the program runs.
 class DriveList : public QComboBox
 {
     Q_OBJECT
@@ -15,20 +25,26 @@ public:
     explicit DriveList(QWidget* parent = nullptr);
 
     [[nodiscard]] QString drive() const { return currentData().toString(); }
-    // Selects the volume that holds path, without raising a change.
+    // Selects the volume that holds path, without raising a change, and keeps doing so when
+    // the volumes change.
     void showDriveOf(const QString& path);
+    void followFolder(const NativePath& path);
     void refresh();
 
 signals:
+    // Raised on every choice, the drive already shown included: choosing it lists it anew.
     void driveChanged(const QString& root);
 
 private:
-    void onActivated(int index);
-    int m_lastIndex = -1;
+    void selectVolumeOf(const NativePath& path);
+
+    NativePath m_folder;
+    VolumeWatcher* m_volumes = nullptr;
 };
 
 // The directory list: the chain from the root down to the current directory, then its
-// subdirectories. Opening an entry (double click, Enter) makes it the current path.
+// subdirectories. Opening an entry (double click, Enter) makes it the current path. Names are
+// kept as their bytes; the entries are indented by drawing, so type-ahead sees the names.
 class DirectoryList : public QListWidget
 {
     Q_OBJECT
@@ -36,15 +52,23 @@ class DirectoryList : public QListWidget
 public:
     explicit DirectoryList(QWidget* parent = nullptr);
 
-    [[nodiscard]] QString path() const { return m_path; }
+    [[nodiscard]] QString path() const { return fromNativePath(m_path); }
+    [[nodiscard]] NativePath nativePath() const { return m_path; }
     // Refuses a directory that cannot be listed, leaving everything as it was.
     bool setPath(const QString& path);
+    bool setNativePath(const NativePath& path);
+    // Lists the current directory again; if it is gone, its nearest existing parent.
+    void refresh();
 
 signals:
     void pathChanged(const QString& path);
+    // Raised on every listing, the same directory's included.
+    void listed();
 
 private:
-    QString m_path;
+    NativePath m_path;
+    int m_folderRow = -1;
+    DirectoryWatcher* m_watcher = nullptr;
 };
 
 // The file list: the files of one directory, any name, no filter.
@@ -56,16 +80,26 @@ public:
     explicit FileList(QWidget* parent = nullptr);
 
     [[nodiscard]] QString path() const { return m_path; }
+    [[nodiscard]] NativePath nativePath() const { return m_nativePath; }
+    // The selected file's name as shown, and by its bytes; empty without a selection.
     [[nodiscard]] QString fileName() const;
+    [[nodiscard]] QByteArray nativeFileName() const;
+    [[nodiscard]] NativePath nativeFilePath() const;
     bool setPath(const QString& path);
+    // Lists a directory; listing the one shown again keeps the selected file selected.
+    bool setNativePath(const NativePath& path);
     // Selects a file by name as a click would, for keyboard-free use and tests.
     bool selectFile(const QString& name);
+    bool selectNativeFile(const QByteArray& name);
+    // Selects a file without raising a click.
+    bool markNativeFile(const QByteArray& name);
 
 signals:
     void fileClicked();
 
 private:
     QString m_path;
+    NativePath m_nativePath;
 };
 
 } // namespace kibro

@@ -87,14 +87,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     setTabOrder(m_driveList, m_directoryList);
 
     connect(m_driveList, &DriveList::driveChanged, this, &MainWindow::onDriveChanged);
-    connect(m_directoryList, &DirectoryList::pathChanged, this, &MainWindow::onDirectoryChanged);
+    connect(m_directoryList, &DirectoryList::listed, this, &MainWindow::onDirectoryChanged);
     connect(m_fileList, &FileList::fileClicked, this, &MainWindow::onFileClicked);
 
-    // The lists start at the process's current directory.
-    const QString start = QDir::currentPath();
-    m_driveList->showDriveOf(start);
-    m_directoryList->setPath(start);
-    m_fileList->setPath(start);
+    // The lists start at the process's current directory, or the nearest that still exists.
+    m_directoryList->setNativePath(startFolder());
     m_fileList->setFocus();
 
     setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
@@ -174,48 +171,49 @@ void MainWindow::onDriveChanged()
 {
     // A drive that cannot be listed leaves both lists where they were.
     if (!m_directoryList->setPath(m_driveList->drive()))
-        m_driveList->showDriveOf(m_directoryList->path());
+        m_driveList->followFolder(m_directoryList->nativePath());
 }
 
 void MainWindow::onDirectoryChanged()
 {
-    m_fileList->setPath(QDir::toNativeSeparators(m_directoryList->path()));
+    // However the folder was reached, the drive box shows the volume that holds it.
+    m_driveList->followFolder(m_directoryList->nativePath());
+    m_fileList->setNativePath(m_directoryList->nativePath());
 }
 
 void MainWindow::onFileClicked()
 {
-    const QString name = m_fileList->fileName();
-    if (name.isEmpty())
+    // The file goes by its exact bytes: a name that is not valid text must still open.
+    const NativePath path = m_fileList->nativeFilePath();
+    if (path.isEmpty())
         return;
-    m_chosenPath = joinPath(m_fileList->path(), name);
-    showSendWindow(name);
+    showSendWindow(path);
 }
 
 void MainWindow::openFile(const QString& path)
 {
-    const QString file =
-        path.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const QFileInfo info(file);
-    // A folder that cannot be listed leaves the lists where they were; the send window
-    // still says why the file cannot be sent.
-    const QString previous = m_directoryList->path();
-    if (!file.isEmpty() && m_directoryList->setPath(info.absolutePath())) {
-        m_driveList->showDriveOf(m_directoryList->path());
-        // The same folder is listed again: the file may be newer than the list.
-        if (m_directoryList->path() == previous)
-            onDirectoryChanged();
-        const QList<QListWidgetItem*> found =
-            m_fileList->findItems(info.fileName(), Qt::MatchExactly);
-        m_fileList->setCurrentItem(found.isEmpty() ? nullptr : found.constFirst());
-    }
-    m_chosenPath = QDir::toNativeSeparators(file);
-    showSendWindow(info.fileName());
+    openNativeFile(toNativePath(path));
 }
 
-void MainWindow::showSendWindow(const QString& name)
+void MainWindow::openNativeFile(const NativePath& path)
 {
+    const NativePath file = path.isEmpty() ? NativePath() : cleanNativePath(path);
+    const qsizetype slash = file.lastIndexOf('/');
+    const NativePath folder = slash <= 0 ? NativePath("/") : file.left(slash);
+    // A folder that cannot be listed leaves the lists where they were; the send window
+    // still says why the file cannot be sent. Listing it, the same folder included, reads
+    // it afresh: the file may be newer than the list.
+    if (!file.isEmpty() && m_directoryList->setNativePath(folder))
+        m_fileList->markNativeFile(baseName(file));
+    showSendWindow(file);
+}
+
+void MainWindow::showSendWindow(const NativePath& path)
+{
+    m_chosenNativePath = path;
+    m_chosenPath = QDir::toNativeSeparators(fromNativePath(path));
     if (!m_sendWindow || !m_sendWindow->isLoaded()) {
-        auto* window = new SendWindow(m_serial, m_chosenPath, name, this);
+        auto* window = new SendWindow(m_serial, path, this);
         if (!window->loadFile()) {
             delete window;
             return;

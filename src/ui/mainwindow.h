@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filenames.h"
 #include "sendwindow.h"
 #include "serialport.h"
 #include "settingswindow.h"
@@ -37,9 +38,12 @@ public:
     // A file handed over from outside (the command line, a drop): the lists go to its folder
     // with it selected, and its send window opens as a click on it would.
     void openFile(const QString& path);
+    // The same by the name's exact bytes, as the command line gives it.
+    void openNativeFile(const NativePath& path);
 
     [[nodiscard]] SerialPort& serialPort() noexcept { return m_serial; }
     [[nodiscard]] QString chosenPath() const { return m_chosenPath; }
+    [[nodiscard]] NativePath chosenNativePath() const { return m_chosenNativePath; }
     [[nodiscard]] DriveList* driveList() const noexcept { return m_driveList; }
     [[nodiscard]] DirectoryList* directoryList() const noexcept { return m_directoryList; }
     [[nodiscard]] FileList* fileList() const noexcept { return m_fileList; }
@@ -57,10 +61,11 @@ protected:
 
 private:
     void onUnload();
-    void showSendWindow(const QString& name);
+    void showSendWindow(const NativePath& path);
 
     SerialPort m_serial;
     QString m_chosenPath;
+    NativePath m_chosenNativePath;
     DriveList* m_driveList = nullptr;
     DirectoryList* m_directoryList = nullptr;
     FileList* m_fileList = nullptr;

@@ -6,7 +6,6 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPainter>
@@ -48,8 +47,15 @@ protected:
 } // namespace
 
 SendWindow::SendWindow(SerialPort& serial, QString fname, QString fileName, QWidget* parent)
-    : QDialog(parent), m_chosenPath(std::move(fname)), m_fileName(std::move(fileName)),
-      m_engine(serial, *this, this)
+    : SendWindow(serial, toNativePath(fname), parent)
+{
+    // A newline would break the title and the details, a direction override turn them round.
+    m_fileName = visibleText(fileName);
+}
+
+SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
+    : QDialog(parent), m_chosenPath(std::move(path)),
+      m_fileName(readableName(baseName(m_chosenPath))), m_engine(serial, *this, this)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -95,17 +101,16 @@ bool SendWindow::loadFile()
     m_engine.tickTimer().setInterval(TransferEngine::kTickInterval);
     setWindowTitle(m_fileName + QStringLiteral("の送信"));
 
-    const QFileInfo info(m_chosenPath);
-    const FileCheck check = checkSendable(info);
-    if (check != FileCheck::Ok) {
-        messageBox(parentWidget(), fileCheckText(check), kFileErrorTitle);
+    const FileFacts facts = inspectFile(m_chosenPath);
+    if (facts.check != FileCheck::Ok) {
+        messageBox(parentWidget(), fileCheckText(facts.check), kFileErrorTitle);
         return false;
     }
-    m_fileSize = static_cast<qint32>(info.size());
+    m_fileSize = static_cast<qint32>(facts.size);
     m_details->setText(QStringLiteral("FileName:") + m_fileName + u'\n' +
                        QStringLiteral("FileSize:") + QString::number(m_fileSize) +
                        QStringLiteral(" Byte") + u'\n' + QStringLiteral("DateTime:") +
-                       dateTimeText(info.lastModified()));
+                       dateTimeText(facts.modified));
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filenames.h"
 #include "transferengine.h"
 
 #include <QDialog>
@@ -21,6 +22,8 @@ class SendWindow : public QDialog, private TransferView
 public:
     // The window sends the file it was opened for: the path is taken here.
     SendWindow(SerialPort& serial, QString fname, QString fileName, QWidget* parent);
+    // The file by its exact bytes, its name shown in readable form.
+    SendWindow(SerialPort& serial, NativePath path, QWidget* parent);
     ~SendWindow() override;
 
     // Returns false, after telling the user, when the file cannot be shown or sent.
@@ -31,6 +34,9 @@ public:
     void abandon();
 
     [[nodiscard]] qint32 fileSize() const noexcept { return m_fileSize; }
+    [[nodiscard]] NativePath chosenPath() const { return m_chosenPath; }
+    // The name as the title and the details show it.
+    [[nodiscard]] QString shownName() const { return m_fileName; }
     [[nodiscard]] qint16 cancelFlag() const noexcept { return m_engine.cancelFlag(); }
     [[nodiscard]] TransferEngine& engine() noexcept { return m_engine; }
     // False once the window is going: closed, finished or abandoned.
@@ -50,7 +56,7 @@ private:
     void unload() override;
     [[nodiscard]] QWidget* messageParent();
 
-    QString m_chosenPath;
+    NativePath m_chosenPath;
     QString m_fileName;
     qint32 m_fileSize = 0;
     TransferEngine m_engine;

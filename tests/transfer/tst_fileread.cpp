@@ -1,0 +1,97 @@
+// Reading a file for sending: by the exact bytes of its path, whole, held once.
+#include "fileread.h"
+#include "rawfiles.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using kibro::FileCheck;
+using kibro::NativePath;
+
+Q_DECLARE_METATYPE(kibro::FileCheck)
+
+class FileReadTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsWhole_data();
+    void readsWhole();
+    void refusesWhatCannotBeSent_data();
+    void refusesWhatCannotBeSent();
+};
+
+void FileReadTest::readsWhole_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QByteArray all;
+    for (int value = 0; value < 256; ++value)
+        all.append(static_cast<char>(value));
+    QByteArray random(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (char& byte : random)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    QTest::newRow("empty") << QByteArray("EMPTY.BAS") << QByteArray();
+    QTest::newRow("all byte values") << QByteArray("ALL.BIN") << all;
+    QTest::newRow("over a MiB, odd size") << QByteArray("BIG.BIN") << random;
+    QTest::newRow("Shift-JIS name") << QByteArray("\x83\x65\x83\x58\x83\x67.BAS") << all;
+    QTest::newRow("stray byte in the name") << QByteArray("A\xFF.BAS") << all;
+}
+
+void FileReadTest::readsWhole()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, bytes);
+    RawTemporaryDir dir;
+    const NativePath path = kibro::childPath(dir.path(), name);
+    QVERIFY(writeRawFile(path, bytes));
+    // The neighbour a lossy decoding of the name would find instead.
+    QVERIFY(writeRawFile(kibro::childPath(dir.path(), "A\xEF\xBF\xBD.BAS"), "wrong"));
+
+    const kibro::FileFacts facts = kibro::inspectFile(path);
+    QCOMPARE(facts.check, FileCheck::Ok);
+    QCOMPARE(facts.size, bytes.size());
+    QVERIFY(qAbs(facts.modified.secsTo(QDateTime::currentDateTime())) < 600);
+    const kibro::FileRead read = kibro::readWholeFile(path);
+    QCOMPARE(read.check, FileCheck::Ok);
+    QCOMPARE(read.bytes.size(), bytes.size());
+    QVERIFY(read.bytes == bytes);
+}
+
+void FileReadTest::refusesWhatCannotBeSent_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<FileCheck>("check");
+    QTest::newRow("missing") << QByteArray("MISSING") << FileCheck::Unreadable;
+    QTest::newRow("a directory") << QByteArray("FOLDER") << FileCheck::Unreadable;
+    QTest::newRow("a FIFO") << QByteArray("FIFO") << FileCheck::Unreadable;
+    QTest::newRow("one byte over 32 bits") << QByteArray("HUGE") << FileCheck::TooLarge;
+}
+
+void FileReadTest::refusesWhatCannotBeSent()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(FileCheck, check);
+    RawTemporaryDir dir;
+    const NativePath root = dir.path();
+    QVERIFY(::mkdir(kibro::childPath(root, "FOLDER").constData(), 0755) == 0);
+    QVERIFY(::mkfifo(kibro::childPath(root, "FIFO").constData(), 0644) == 0);
+    // Sparse: no disk space, and refused before a byte of it is read.
+    QVERIFY(writeRawFile(kibro::childPath(root, "HUGE")));
+    QVERIFY(::truncate(kibro::childPath(root, "HUGE").constData(),
+                       qint64(std::numeric_limits<qint32>::max()) + 1) == 0);
+
+    const NativePath path = kibro::childPath(root, name);
+    QCOMPARE(kibro::inspectFile(path).check, check);
+    const kibro::FileRead read = kibro::readWholeFile(path);
+    QCOMPARE(read.check, check);
+    QVERIFY(read.bytes.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(FileReadTest)
+#include "tst_fileread.moc"
