@@ -1,7 +1,9 @@
 #include "serialport.h"
 
 #include "errors.h"
+#include "portholder.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -83,6 +85,9 @@ int LineSettings::bitsPerByte() const
 
 SerialPort::SerialPort(QObject* parent) : QObject(parent)
 {
+    // With the bound reached QSerialPort turns its read notifier off until bytes are taken
+    // out, so a flood neither grows memory nor wakes the event loop.
+    m_port.setReadBufferSize(kReadBound);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::activity);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::activity);
@@ -138,6 +143,7 @@ void SerialPort::open()
         refuse(ErrorNumber::InvalidPortNumber,
                QStringLiteral("COM%1 has no device").arg(m_portNumber));
 
+    m_device = device;
     m_port.setPortName(device);
     m_port.setBaudRate(m_line.baudRate);
     m_port.setDataBits(m_line.dataBits);
@@ -145,13 +151,35 @@ void SerialPort::open()
     m_port.setStopBits(m_line.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const QString reason = m_port.errorString();
+        const QString reason = openFailureReason(device);
         m_port.close();
         m_failed = false;
         qWarning("kibro: cannot open %s: %s", qUtf8Printable(device), qUtf8Printable(reason));
         refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
     }
     m_port.clearError();
+}
+
+QString SerialPort::openFailureReason(const QString& device) const
+{
+    if (m_port.error() != QSerialPort::PermissionError)
+        return m_port.errorString();
+#if !defined(Q_OS_WIN)
+    // QSerialPort says "permission" both for a device we may not open and for one another
+    // program has locked or opened exclusively; only the first is about permissions.
+    const auto holder = findPortHolder(device);
+    if (holder) {
+        return holder->program.isEmpty() ? QStringLiteral("in use by process %1").arg(holder->pid)
+                                         : QStringLiteral("in use by process %1 (%2)")
+                                               .arg(holder->pid)
+                                               .arg(holder->program);
+    }
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
+        return QStringLiteral("in use by another program");
+#else
+    Q_UNUSED(device);
+#endif
+    return m_port.errorString();
 }
 
 void SerialPort::apply(const LineSettings& line)
@@ -187,7 +215,13 @@ void SerialPort::setInBufferCount(qint16 count)
     if (count != 0)
         refuse(ErrorNumber::InvalidPropertyValue, QStringLiteral("Only 0 empties the buffer"));
     m_port.clear(QSerialPort::Input);
+    // Taking out what we hold also turns reading back on, should the bound have stopped it.
     m_port.readAll();
+}
+
+qint64 SerialPort::heldBytes() const
+{
+    return m_port.bytesAvailable();
 }
 
 qint16 SerialPort::outBufferCount() const
@@ -260,7 +294,7 @@ void SerialPort::markLost(const QString& reason)
 {
     if (!m_port.isOpen() || m_failed)
         return;
-    qWarning("kibro: %s: %s", qUtf8Printable(m_port.portName()), qUtf8Printable(reason));
+    qWarning("kibro: %s: %s", qUtf8Printable(m_device), qUtf8Printable(reason));
     // Closing inside the port's own error report is not safe; the flag refuses every
     // operation until the queued close has run.
     m_failed = true;
