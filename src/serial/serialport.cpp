@@ -15,6 +15,7 @@
 #endif
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,6 +32,8 @@ namespace {
 {
     throw KibroError(number, what);
 }
+
+constexpr std::chrono::milliseconds kLineWatchInterval{500};
 
 qint16 clampCount(qint64 count)
 {
@@ -88,6 +91,8 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent)
     // With the bound reached QSerialPort turns its read notifier off until bytes are taken
     // out, so a flood neither grows memory nor wakes the event loop.
     m_port.setReadBufferSize(kReadBound);
+    m_lineWatch.setInterval(kLineWatchInterval);
+    connect(&m_lineWatch, &QTimer::timeout, this, &SerialPort::checkLine);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::activity);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::activity);
@@ -124,6 +129,7 @@ QString SerialPort::deviceName() const
 void SerialPort::close()
 {
     const bool wasOpen = m_port.isOpen();
+    m_lineWatch.stop();
     m_port.close();
     m_failed = false;
     if (wasOpen)
@@ -158,6 +164,7 @@ void SerialPort::open()
         refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
     }
     m_port.clearError();
+    m_lineWatch.start();
 }
 
 QString SerialPort::openFailureReason(const QString& device) const
@@ -298,6 +305,7 @@ void SerialPort::markLost(const QString& reason)
     // Closing inside the port's own error report is not safe; the flag refuses every
     // operation until the queued close has run.
     m_failed = true;
+    m_lineWatch.stop();
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -309,6 +317,18 @@ void SerialPort::markLost(const QString& reason)
         Qt::QueuedConnection);
     emit activity();
     emit portLost();
+}
+
+void SerialPort::checkLine()
+{
+    // Below the bound QSerialPort is reading and sees a hang-up itself.
+    if (!isOpen() || m_port.bytesAvailable() < kReadBound)
+        return;
+#if !defined(Q_OS_WIN)
+    pollfd line{static_cast<int>(m_port.handle()), POLLIN, 0};
+    if (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        markLost(QStringLiteral("the line hung up"));
+#endif
 }
 
 qint64 SerialPort::driverQueue(QSerialPort::Direction direction) const

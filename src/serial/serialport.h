@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 
@@ -84,6 +85,7 @@ private:
     void requireOpen() const;
     void onError(QSerialPort::SerialPortError error);
     void markLost(const QString& reason);
+    void checkLine();
     void apply(const LineSettings& settings);
     [[nodiscard]] QString openFailureReason(const QString& device) const;
     // What the driver holds on one side: bytes still to send, or bytes received.
@@ -97,6 +99,9 @@ private:
     QString m_device;
     LineSettings m_line;
     bool m_failed = false;
+    // While the read bound keeps the port from reading, nothing else would see the line hang
+    // up: a look now and then does.
+    QTimer m_lineWatch;
 };
 
 } // namespace kibro

@@ -98,6 +98,7 @@ private slots:
     void countSaysSomethingArrivedUntilEmptied();
     void openFailureNamesDeviceAndReason_data();
     void openFailureNamesDeviceAndReason();
+    void lostWhileFullIsNoticed();
 };
 
 void TestFlood::heldBytesStayBounded_data()
@@ -262,6 +263,23 @@ void TestFlood::openFailureNamesDeviceAndReason()
     QCOMPARE(g_warnings,
              QStringList{
                  QStringLiteral("kibro: cannot open %1: %2").arg(expectedDevice, expectedReason)});
+}
+
+void TestFlood::lostWhileFullIsNoticed()
+{
+    TestStore store;
+    PocketSim sim;
+    QVERIFY2(sim.start({}, floodArgs(0, 0)), qPrintable(sim.errorString()));
+    store.mapPort(1, sim.linkPath());
+    SerialPort comm;
+    QSignalSpy lost(&comm, &SerialPort::portLost);
+    comm.open();
+    QTRY_COMPARE_WITH_TIMEOUT(comm.heldBytes(), SerialPort::kReadBound, kWaitMs);
+
+    // The port has stopped reading, yet the line going away is still seen, untouched.
+    QVERIFY(sim.stop().has_value());
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, kWaitMs);
+    QVERIFY(!comm.isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestFlood)
