@@ -14,16 +14,13 @@
 
 namespace kibro {
 
+#if !defined(Q_OS_WIN)
 namespace {
 
 [[nodiscard]] bool isAlive(qint64 pid)
 {
-#if defined(Q_OS_WIN)
-    return pid > 0;
-#else
     // EPERM: it exists, under another user.
     return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-#endif
 }
 
 [[nodiscard]] QString programOf(qint64 pid)
@@ -76,6 +73,7 @@ namespace {
 }
 
 } // namespace
+#endif
 
 QStringList lockFileCandidates(const QString& device)
 {
