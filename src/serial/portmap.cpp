@@ -6,10 +6,17 @@ namespace kibro {
 
 QString PortMap::device(qint16 port) const
 {
-    const QString named = SettingsStore().read(u"Ports", QStringLiteral("COM%1").arg(port), {});
-    if (!named.trimmed().isEmpty())
-        return named.trimmed();
-    return builtInDevice(port);
+    const QString named =
+        SettingsStore().read(u"Ports", QStringLiteral("COM%1").arg(port), {}).trimmed();
+    if (named.isEmpty())
+        return builtInDevice(port);
+#if !defined(Q_OS_WIN)
+    // A bare name is a device under /dev, as QSerialPort would take it anyway; made explicit
+    // here so that every message names the path actually tried.
+    if (!named.startsWith(u'/'))
+        return QStringLiteral("/dev/") + named;
+#endif
+    return named;
 }
 
 QString PortMap::builtInDevice(qint16 port)

@@ -1,7 +1,9 @@
 #include "serialport.h"
 
 #include "errors.h"
+#include "portholder.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #endif
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -29,6 +32,8 @@ namespace {
 {
     throw KibroError(number, what);
 }
+
+constexpr std::chrono::milliseconds kLineWatchInterval{500};
 
 qint16 clampCount(qint64 count)
 {
@@ -83,6 +88,11 @@ int LineSettings::bitsPerByte() const
 
 SerialPort::SerialPort(QObject* parent) : QObject(parent)
 {
+    // With the bound reached QSerialPort turns its read notifier off until bytes are taken
+    // out, so a flood neither grows memory nor wakes the event loop.
+    m_port.setReadBufferSize(kReadBound);
+    m_lineWatch.setInterval(kLineWatchInterval);
+    connect(&m_lineWatch, &QTimer::timeout, this, &SerialPort::checkLine);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::activity);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::activity);
@@ -119,6 +129,7 @@ QString SerialPort::deviceName() const
 void SerialPort::close()
 {
     const bool wasOpen = m_port.isOpen();
+    m_lineWatch.stop();
     m_port.close();
     m_failed = false;
     if (wasOpen)
@@ -138,6 +149,7 @@ void SerialPort::open()
         refuse(ErrorNumber::InvalidPortNumber,
                QStringLiteral("COM%1 has no device").arg(m_portNumber));
 
+    m_device = device;
     m_port.setPortName(device);
     m_port.setBaudRate(m_line.baudRate);
     m_port.setDataBits(m_line.dataBits);
@@ -145,13 +157,36 @@ void SerialPort::open()
     m_port.setStopBits(m_line.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const QString reason = m_port.errorString();
+        const QString reason = openFailureReason(device);
         m_port.close();
         m_failed = false;
         qWarning("kibro: cannot open %s: %s", qUtf8Printable(device), qUtf8Printable(reason));
         refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
     }
     m_port.clearError();
+    m_lineWatch.start();
+}
+
+QString SerialPort::openFailureReason(const QString& device) const
+{
+    if (m_port.error() != QSerialPort::PermissionError)
+        return m_port.errorString();
+#if !defined(Q_OS_WIN)
+    // QSerialPort says "permission" both for a device we may not open and for one another
+    // program has locked or opened exclusively; only the first is about permissions.
+    const auto holder = findPortHolder(device);
+    if (holder) {
+        return holder->program.isEmpty() ? QStringLiteral("in use by process %1").arg(holder->pid)
+                                         : QStringLiteral("in use by process %1 (%2)")
+                                               .arg(holder->pid)
+                                               .arg(holder->program);
+    }
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
+        return QStringLiteral("in use by another program");
+#else
+    Q_UNUSED(device);
+#endif
+    return m_port.errorString();
 }
 
 void SerialPort::apply(const LineSettings& line)
@@ -187,7 +222,13 @@ void SerialPort::setInBufferCount(qint16 count)
     if (count != 0)
         refuse(ErrorNumber::InvalidPropertyValue, QStringLiteral("Only 0 empties the buffer"));
     m_port.clear(QSerialPort::Input);
+    // Taking out what we hold also turns reading back on, should the bound have stopped it.
     m_port.readAll();
+}
+
+qint64 SerialPort::heldBytes() const
+{
+    return m_port.bytesAvailable();
 }
 
 qint16 SerialPort::outBufferCount() const
@@ -260,10 +301,11 @@ void SerialPort::markLost(const QString& reason)
 {
     if (!m_port.isOpen() || m_failed)
         return;
-    qWarning("kibro: %s: %s", qUtf8Printable(m_port.portName()), qUtf8Printable(reason));
+    qWarning("kibro: %s: %s", qUtf8Printable(m_device), qUtf8Printable(reason));
     // Closing inside the port's own error report is not safe; the flag refuses every
     // operation until the queued close has run.
     m_failed = true;
+    m_lineWatch.stop();
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -275,6 +317,18 @@ void SerialPort::markLost(const QString& reason)
         Qt::QueuedConnection);
     emit activity();
     emit portLost();
+}
+
+void SerialPort::checkLine()
+{
+    // Below the bound QSerialPort is reading and sees a hang-up itself.
+    if (!isOpen() || m_port.bytesAvailable() < kReadBound)
+        return;
+#if !defined(Q_OS_WIN)
+    pollfd line{static_cast<int>(m_port.handle()), POLLIN, 0};
+    if (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        markLost(QStringLiteral("the line hung up"));
+#endif
 }
 
 qint64 SerialPort::driverQueue(QSerialPort::Direction direction) const

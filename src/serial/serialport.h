@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 
@@ -33,6 +34,10 @@ class SerialPort : public QObject
     Q_OBJECT
 
 public:
+    // Received bytes the port holds at most. Past that it stops reading and the driver keeps
+    // the rest, so a peer that never stops talking costs neither memory nor CPU.
+    static constexpr qint64 kReadBound = 4096;
+
     explicit SerialPort(QObject* parent = nullptr);
     ~SerialPort() override;
 
@@ -47,9 +52,12 @@ public:
     // Closing a closed port is allowed and does nothing.
     void close();
 
-    // Received bytes waiting; only 0 may be written, which empties the receive side.
+    // Received bytes waiting, ours plus the driver's; only 0 may be written, which empties
+    // both.
     [[nodiscard]] qint16 inBufferCount() const;
     void setInBufferCount(qint16 count);
+    // The received bytes the port itself holds: never more than kReadBound.
+    [[nodiscard]] qint64 heldBytes() const;
 
     // Bytes not yet on the line: ours plus the driver's; only 0 may be written.
     [[nodiscard]] qint16 outBufferCount() const;
@@ -77,7 +85,9 @@ private:
     void requireOpen() const;
     void onError(QSerialPort::SerialPortError error);
     void markLost(const QString& reason);
+    void checkLine();
     void apply(const LineSettings& settings);
+    [[nodiscard]] QString openFailureReason(const QString& device) const;
     // What the driver holds on one side: bytes still to send, or bytes received.
     [[nodiscard]] qint64 driverQueue(QSerialPort::Direction direction) const;
 
@@ -85,8 +95,13 @@ private:
     PortMap m_portMap;
     qint16 m_portNumber = 1;
     QString m_settings = QStringLiteral("9600,N,8,1");
+    // The device last opened, for the messages about it.
+    QString m_device;
     LineSettings m_line;
     bool m_failed = false;
+    // While the read bound keeps the port from reading, nothing else would see the line hang
+    // up: a look now and then does.
+    QTimer m_lineWatch;
 };
 
 } // namespace kibro

@@ -69,6 +69,15 @@ void TestPortMap::storeMappingWins_data()
                                     << "/tmp/spaced";
     QTest::newRow("comma in path") << 3 << "/tmp/a,b"
                                    << "/tmp/a,b";
+#if !defined(Q_OS_WIN)
+    // What the port would open anyway, made explicit so that messages name it.
+    QTest::newRow("bare name") << 1 << "ttyUSB0"
+                               << "/dev/ttyUSB0";
+    QTest::newRow("bare name, trimmed") << 1 << " small.txt "
+                                        << "/dev/small.txt";
+    QTest::newRow("relative path") << 2 << "serial/by-id/usb-FTDI"
+                                   << "/dev/serial/by-id/usb-FTDI";
+#endif
 }
 
 void TestPortMap::storeMappingWins()

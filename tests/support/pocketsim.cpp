@@ -112,6 +112,15 @@ bool PocketSim::waitForCount(qint64 n, std::chrono::milliseconds timeout)
     return settled && receivedCount() >= n;
 }
 
+bool PocketSim::waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout)
+{
+    const auto said = [&] {
+        m_stdout += m_process.readAllStandardOutput();
+        return m_stdout.startsWith(text) || m_stdout.contains('\n' + text);
+    };
+    return QTest::qWaitFor(said, toMsecs(timeout)) || said();
+}
+
 QList<qint64> PocketSim::timesMicros() const
 {
     QList<qint64> times;
@@ -171,7 +180,7 @@ std::optional<PocketSim::Summary> PocketSim::finish()
         m_error = QStringLiteral("kibro-pocket failed with exit code %1").arg(m_process.exitCode());
         return std::nullopt;
     }
-    Summary summary{-1, {}, -1.0};
+    Summary summary{-1, {}, -1.0, -1};
     for (const QByteArray& line : m_stdout.split('\n')) {
         bool ok = true;
         if (line.startsWith("bytes "))
@@ -180,6 +189,8 @@ std::optional<PocketSim::Summary> PocketSim::finish()
             summary.sha256Hex = line.mid(7);
         else if (line.startsWith("seconds "))
             summary.seconds = line.mid(8).toDouble(&ok);
+        else if (line.startsWith("flooded "))
+            summary.flooded = line.mid(8).toLongLong(&ok);
         if (!ok) {
             summary.bytes = -1;
             break;

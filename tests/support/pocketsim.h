@@ -21,6 +21,8 @@ public:
         qint64 bytes = 0;
         QByteArray sha256Hex;
         double seconds = 0.0;
+        // Bytes sent by --flood; -1 without it.
+        qint64 flooded = -1;
     };
 
     PocketSim();
@@ -43,6 +45,9 @@ public:
     [[nodiscard]] bool waitForCount(qint64 n, std::chrono::milliseconds timeout);
     // Arrival time of each received byte, in microseconds since the first one.
     [[nodiscard]] QList<qint64> timesMicros() const;
+    // Whether the simulator has printed a line starting with text; keeps the Qt event loop
+    // running while it waits.
+    [[nodiscard]] bool waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout);
     // User plus system CPU time the simulator has used so far.
     [[nodiscard]] std::optional<std::chrono::milliseconds> cpuTime() const;
 

@@ -70,6 +70,12 @@ int main(int argc, char* argv[])
     option("answer", "hex", "Bytes to send, as hex digits, e.g. 0d0a.");
     option("close-after", "n", "After n bytes, hang up the line and exit.");
     option("exit-after", "n", "After n bytes, exit.");
+    parser.addOption({QStringLiteral("flood"),
+                      QStringLiteral("Send bytes without pause, as a pocket computer left printing "
+                                     "to the port would.")});
+    option("flood-rate", "bytes/s",
+           "Flood no faster than this (0: as fast as the pty takes them).");
+    option("flood-bytes", "n", "Stop flooding after n bytes and say \"flood done n\".");
     parser.process(app);
 
     bool ok = true;
@@ -82,6 +88,15 @@ int main(int argc, char* argv[])
     options.answerAfter = parseCount(parser, QStringLiteral("answer-after"), 0, maxCount, &ok);
     options.closeAfter = parseCount(parser, QStringLiteral("close-after"), 1, maxCount, &ok);
     options.exitAfter = parseCount(parser, QStringLiteral("exit-after"), 1, maxCount, &ok);
+    options.floodRate =
+        parseCount(parser, QStringLiteral("flood-rate"), 0, maxRate, &ok).value_or(0);
+    options.floodBytes = parseCount(parser, QStringLiteral("flood-bytes"), 1, maxCount, &ok);
+    options.flood = parser.isSet(QStringLiteral("flood"));
+    if (!options.flood && (parser.isSet(QStringLiteral("flood-rate")) ||
+                           parser.isSet(QStringLiteral("flood-bytes")))) {
+        std::fprintf(stderr, "kibro-pocket: --flood-rate and --flood-bytes need --flood\n");
+        ok = false;
+    }
     if (parser.isSet(QStringLiteral("answer"))) {
         const auto answer = parseHex(parser.value(QStringLiteral("answer")));
         if (!answer) {

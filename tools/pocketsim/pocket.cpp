@@ -66,7 +66,10 @@ sigset_t terminationSignals()
     return set;
 }
 
-Pocket::Pocket(PocketOptions options) : m_options(std::move(options)), m_bucket(m_options.rate) {}
+Pocket::Pocket(PocketOptions options)
+    : m_options(std::move(options)), m_bucket(m_options.rate), m_floodBucket(m_options.floodRate)
+{
+}
 
 Pocket::~Pocket()
 {
@@ -99,8 +102,17 @@ int Pocket::run()
             watchMaster = false;
             timeout = m_bucket.untilNextTokens();
         }
-        std::array<pollfd, 2> fds{
-            {{m_signalFd.get(), POLLIN, 0}, {watchMaster ? m_pty->master.get() : -1, POLLIN, 0}}};
+        const bool flooding = floodWanted(now);
+        if (m_options.flood && !flooding && m_floodBucket.isStarted() &&
+            m_floodBucket.isLimited() && !floodFinished()) {
+            const auto wait = m_floodBucket.untilNextTokens();
+            timeout = timeout ? std::min(*timeout, wait) : wait;
+        }
+        // Watching for room only while there is something to send: a full pty then holds
+        // the flood back without waking us.
+        std::array<pollfd, 3> fds{{{m_signalFd.get(), POLLIN, 0},
+                                   {watchMaster ? m_pty->master.get() : -1, POLLIN, 0},
+                                   {flooding ? m_pty->master.get() : -1, POLLOUT, 0}}};
         timespec ts{};
         if (timeout) {
             ts.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(*timeout).count();
@@ -120,6 +132,8 @@ int Pocket::run()
             printSummary();
             return 0;
         }
+        if (fds[2].revents != 0)
+            sendFlood();
         if (fds[1].revents != 0) {
             switch (readMaster()) {
             case Step::Continue:
@@ -283,6 +297,46 @@ void Pocket::sendAnswer()
         warn("write answer");
 }
 
+bool Pocket::floodFinished() const
+{
+    return m_options.floodBytes && m_flooded >= *m_options.floodBytes;
+}
+
+bool Pocket::floodWanted(Clock::time_point now)
+{
+    if (!m_options.flood || floodFinished())
+        return false;
+    if (!m_floodBucket.isStarted())
+        m_floodBucket.start(now);
+    return m_floodBucket.available(now) > 0;
+}
+
+void Pocket::sendFlood()
+{
+    const qint64 left =
+        m_options.floodBytes ? *m_options.floodBytes - m_flooded : TokenBucket::unlimited;
+    const qint64 allowed =
+        std::min({m_floodBucket.available(Clock::now()), qint64(readChunk), left});
+    if (allowed <= 0)
+        return;
+    std::array<char, readChunk> chunk{};
+    // A counting pattern, so that a byte dropped or repeated on the way would show.
+    for (qint64 i = 0; i < allowed; ++i)
+        chunk[size_t(i)] = char((m_flooded + i) & 0xff);
+    const ssize_t n = ::write(m_pty->master.get(), chunk.data(), size_t(allowed));
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EINTR)
+            warn("write flood");
+        return;
+    }
+    m_floodBucket.consume(n);
+    m_flooded += n;
+    if (floodFinished()) {
+        std::printf("flood done %lld\n", static_cast<long long>(m_flooded));
+        std::fflush(stdout);
+    }
+}
+
 void Pocket::printSummary()
 {
     // From whole microseconds, so that it agrees exactly with the last line of --times.
@@ -290,6 +344,8 @@ void Pocket::printSummary()
     const double seconds = m_total < 2 ? 0.0 : double(micros.count()) / 1e6;
     std::printf("bytes %lld\nsha256 %s\nseconds %.6f\n", static_cast<long long>(m_total),
                 m_hash.result().toHex().constData(), seconds);
+    if (m_options.flood)
+        std::printf("flooded %lld\n", static_cast<long long>(m_flooded));
     std::fflush(stdout);
 }
 

@@ -22,6 +22,11 @@ struct PocketOptions
     QByteArray answer;
     std::optional<qint64> closeAfter;
     std::optional<qint64> exitAfter;
+    // A peer that never stops talking: bytes sent without pause, at most floodRate a second
+    // (0: as fast as the line takes them), until floodBytes have gone when given.
+    bool flood = false;
+    qint64 floodRate = 0;
+    std::optional<qint64> floodBytes;
 };
 
 // Must be blocked in every thread before any thread starts, so that signalfd sees them.
@@ -51,6 +56,9 @@ private:
     [[nodiscard]] Step afterReceive();
     void record(const char* data, qsizetype size, Clock::time_point stamp);
     void sendAnswer();
+    [[nodiscard]] bool floodFinished() const;
+    [[nodiscard]] bool floodWanted(Clock::time_point now);
+    void sendFlood();
     void printSummary();
     [[nodiscard]] qint64 untilNextEvent() const;
     [[nodiscard]] qint64 untilStop() const;
@@ -68,4 +76,6 @@ private:
     Clock::time_point m_first{};
     Clock::time_point m_last{};
     bool m_answered = false;
+    TokenBucket m_floodBucket;
+    qint64 m_flooded = 0;
 };
