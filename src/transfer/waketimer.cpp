@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+
 #if defined(Q_OS_LINUX)
 #include <sys/timerfd.h>
 #include <unistd.h>

@@ -185,6 +185,8 @@ private slots:
     void failedWriteIsAFailure();
     void pacerNeverWaitsPastTheLongestWait_data();
     void pacerNeverWaitsPastTheLongestWait();
+    void preciseWakeFiresOnceForTheLastDeadline_data();
+    void preciseWakeFiresOnceForTheLastDeadline();
 };
 
 void EngineTest::waitsStayShortWhileBytesAreReported_data()
@@ -389,6 +391,58 @@ void EngineTest::pacerNeverWaitsPastTheLongestWait()
         QVERIFY(next - now <= LinePacer::kLongestWait);
         QVERIFY(next - now <= std::max(LinePacer::Duration(byteTimeNs) * count, pacer.retryStep()));
     }
+}
+
+enum class WakeStep { ArmPast, ArmSoon, ArmLater, Stop };
+
+void EngineTest::preciseWakeFiresOnceForTheLastDeadline_data()
+{
+    QTest::addColumn<QList<WakeStep>>("steps");
+    QTest::addColumn<int>("fires");
+
+    using S = WakeStep;
+    QTest::newRow("a moment already past") << QList<S>{S::ArmPast} << 1;
+    QTest::newRow("a moment soon") << QList<S>{S::ArmSoon} << 1;
+    QTest::newRow("stopped before its moment") << QList<S>{S::ArmSoon, S::Stop} << 0;
+    QTest::newRow("stopped after its moment, not yet delivered")
+        << QList<S>{S::ArmPast, S::Stop} << 0;
+    QTest::newRow("re-armed earlier") << QList<S>{S::ArmLater, S::ArmPast} << 1;
+    QTest::newRow("re-armed later, then stopped")
+        << QList<S>{S::ArmPast, S::ArmLater, S::Stop} << 0;
+}
+
+// The wake the engine runs on: the last deadline set counts, once; a stop holds even when
+// the moment had passed.
+void EngineTest::preciseWakeFiresOnceForTheLastDeadline()
+{
+    QFETCH(QList<WakeStep>, steps);
+    QFETCH(int, fires);
+    kibro::PreciseWakeTimer wake;
+    int fired = 0;
+    QObject::connect(&wake, &kibro::WakeTimer::timeout, [&] { ++fired; });
+    for (const WakeStep step : steps) {
+        switch (step) {
+        case WakeStep::ArmPast:
+            wake.startAt(wake.now() - 1ms);
+            QThread::msleep(2); // expired in the kernel, not yet seen by the event loop
+            break;
+        case WakeStep::ArmSoon:
+            wake.startAt(wake.now() + 2ms);
+            break;
+        case WakeStep::ArmLater:
+            wake.startAt(wake.now() + 1h);
+            break;
+        case WakeStep::Stop:
+            wake.stop();
+            break;
+        }
+    }
+    QCOMPARE(wake.isActive(), fires > 0);
+    if (fires > 0)
+        QTRY_COMPARE(fired, fires);
+    QTest::qWait(50);
+    QCOMPARE(fired, fires);
+    QVERIFY(!wake.isActive());
 }
 
 QTEST_MAIN(EngineTest)
