@@ -57,6 +57,10 @@ public:
 
     void write(const QByteArray& bytes);
 
+    // Of those, the bytes still in our own buffer: the driver was full and takes them when it
+    // has room, which bytesWritten (activity) reports.
+    [[nodiscard]] qint64 heldBytes() const noexcept { return m_port.bytesToWrite(); }
+
     // How long one byte takes on the line with the current settings.
     [[nodiscard]] std::chrono::microseconds byteTime() const;
     // How long the bytes the driver reports queued take to leave; zero when it reports

@@ -195,13 +195,16 @@ void TransferEngine::run()
             case Stage::CheckTransmit: {
                 // One question to the driver a look: a second could find the byte gone and
                 // plan a wait for nothing.
-                const qint16 queued = m_line.transmitCount();
+                const TransferLine::TransmitQueue queue = m_line.transmitQueue();
                 const auto now = m_wake.now();
-                if (queued != 0) {
+                if (queue.count != 0) {
                     // After the wait, received bytes are looked at again before the next
                     // look at the line: the same as the check before it.
                     m_stage = Stage::CheckReceived;
-                    waitForLine(m_pacer.nextLook(now, queued));
+                    // Bytes in our own buffer move when the driver has room, which the
+                    // port reports; the driver's count says nothing of when.
+                    waitForLine(queue.held > 0 ? now + LinePacer::kLongestWait
+                                               : m_pacer.nextLook(now, queue.count));
                     m_running = false;
                     return;
                 }

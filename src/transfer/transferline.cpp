@@ -14,9 +14,10 @@ qint16 SerialLine::receivedCount()
     return m_serial.inBufferCount();
 }
 
-qint16 SerialLine::transmitCount()
+TransferLine::TransmitQueue SerialLine::transmitQueue()
 {
-    return m_serial.outBufferCount();
+    const qint16 count = m_serial.outBufferCount();
+    return {count, m_serial.heldBytes()};
 }
 
 void SerialLine::writeByte(char byte)

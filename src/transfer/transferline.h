@@ -19,8 +19,12 @@ public:
 
     // Received bytes waiting.
     [[nodiscard]] virtual qint16 receivedCount() = 0;
-    // Bytes not yet on the line, ours and the driver's.
-    [[nodiscard]] virtual qint16 transmitCount() = 0;
+    struct TransmitQueue
+    {
+        qint16 count = 0; // bytes not yet on the line, ours and the driver's
+        qint64 held = 0;  // of those, still in our buffer because the driver was full
+    };
+    [[nodiscard]] virtual TransmitQueue transmitQueue() = 0;
     virtual void writeByte(char byte) = 0;
     // Empties both directions before a transfer.
     virtual void clear() = 0;
@@ -41,7 +45,7 @@ public:
     explicit SerialLine(SerialPort& serial, QObject* parent = nullptr);
 
     [[nodiscard]] qint16 receivedCount() override;
-    [[nodiscard]] qint16 transmitCount() override;
+    [[nodiscard]] TransmitQueue transmitQueue() override;
     void writeByte(char byte) override;
     void clear() override;
     [[nodiscard]] std::chrono::nanoseconds byteTime() const override;

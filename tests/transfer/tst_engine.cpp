@@ -71,12 +71,12 @@ public:
         m_log += u'R';
         return m_received;
     }
-    qint16 transmitCount() override
+    TransmitQueue transmitQueue() override
     {
         const int count = m_transmit(*this);
         m_log += count == 0 ? u'T' : u't';
         ++m_transmitQuestions;
-        return static_cast<qint16>(count);
+        return {static_cast<qint16>(count), m_held};
     }
     void writeByte(char byte) override
     {
@@ -96,6 +96,7 @@ public:
     [[nodiscard]] const QString& log() const { return m_log; }
     [[nodiscard]] const QByteArray& written() const { return m_written; }
     void setReceived(qint16 count) { m_received = count; }
+    void setHeld(qint64 held) { m_held = held; }
     void failWrites() { m_failWrites = true; }
     void reportActivity() { emit activity(); }
 
@@ -107,6 +108,7 @@ private:
     QString m_log;
     QByteArray m_written;
     qint16 m_received = 0;
+    qint64 m_held = 0;
     int m_transmitQuestions = 0;
     int m_writesSinceLook = 0;
     bool m_failWrites = false;
@@ -180,6 +182,7 @@ private slots:
     void checksInOrderOneQuestionALook();
     void aimFollowsTheDriver_data();
     void aimFollowsTheDriver();
+    void bytesHeldInOurBufferWaitForThePort();
     void cancelEndsAWaitAtOnce();
     void receivedByteDuringAWaitStartsAPause();
     void failedWriteIsAFailure();
@@ -294,6 +297,28 @@ void EngineTest::aimFollowsTheDriver()
     const double looksPerByte =
         double(bench.line.questions() - questionsAtLearnt) / double(kBytes - kLearning);
     QVERIFY2(looksPerByte <= 2.6, qPrintable(QString::number(looksPerByte)));
+}
+
+// A full driver left bytes in our buffer (a pseudo-terminal does): the port says when they
+// move, so the engine waits for that, not for byte times it would only poll through.
+void EngineTest::bytesHeldInOurBufferWaitForThePort()
+{
+    bool full = true;
+    Bench bench(260us, [&full](const FakeLine&) { return full ? 1 : 0; });
+    bench.line.setHeld(1);
+    bench.engine.start(pattern(3));
+    QCoreApplication::processEvents();
+    QCOMPARE(bench.wake.armed().size(), 1);
+    const auto armed = bench.wake.armed().first();
+    QCOMPARE(armed.deadline - armed.at, LinePacer::kLongestWait);
+    QVERIFY(bench.line.written().isEmpty());
+
+    full = false;
+    bench.line.setHeld(0);
+    bench.line.reportActivity();
+    QVERIFY(bench.runToEnd());
+    QCOMPARE(bench.wake.armed().size(), 1);
+    QCOMPARE(bench.line.written(), pattern(3));
 }
 
 void EngineTest::cancelEndsAWaitAtOnce()
