@@ -49,13 +49,19 @@ LinePacer::Clock::time_point LinePacer::nextLook(Clock::time_point now, int coun
     } else if (!m_aimed) {
         // What the aim learnt covers whatever count a write leaves behind.
         m_aimed = true;
-        next = *m_writtenAt + m_aim;
+        next = *m_writtenAt + m_aim - m_wakeLate;
     } else {
         // The aimed look found bytes: it came early, or the line is slower than learnt.
         m_early = true;
         next = now + retryStep() + more;
     }
     return std::clamp(next, now, now + kLongestWait);
+}
+
+void LinePacer::woke(Clock::time_point deadline, Clock::time_point now)
+{
+    const Duration late = std::clamp<Duration>(now - deadline, Duration::zero(), kLongestStep);
+    m_wakeLate += (late - m_wakeLate) / 8;
 }
 
 void LinePacer::cleared(Clock::time_point now)

@@ -28,6 +28,8 @@ public:
     [[nodiscard]] Clock::time_point nextLook(Clock::time_point now, int count);
     // A look found the queue empty.
     void cleared(Clock::time_point now);
+    // A wake planned for deadline came at now: how late wakes come is taken off the aim.
+    void woke(Clock::time_point deadline, Clock::time_point now);
 
     // The time from a write to the queue's emptying, as learnt so far.
     [[nodiscard]] Duration aim() const noexcept { return m_aim; }
@@ -37,6 +39,7 @@ public:
 private:
     Duration m_byteTime;
     Duration m_aim;
+    Duration m_wakeLate{};
     std::optional<Clock::time_point> m_writtenAt;
     int m_lateStreak = 0;
     bool m_aimed = false;

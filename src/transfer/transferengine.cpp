@@ -40,6 +40,7 @@ void TransferEngine::setUp()
         if (!m_waiting)
             return;
         m_waiting = false;
+        m_pacer.woke(m_lookAt, m_wake.now());
         run();
     });
     // Queued: the port reports a loss from inside a write, in the middle of a pass.
@@ -130,6 +131,7 @@ void TransferEngine::waitForLine(LinePacer::Clock::time_point lookAt)
 {
     m_yield.stop();
     m_waiting = true;
+    m_lookAt = lookAt;
     m_wake.startAt(lookAt);
 }
 

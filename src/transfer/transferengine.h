@@ -96,6 +96,7 @@ private:
     WakeTimer& m_wake;
     TransferView& m_view;
     LinePacer m_pacer;
+    LinePacer::Clock::time_point m_lookAt{};
     QByteArray m_bytes;
     QElapsedTimer m_slice;
     qint64 m_index = 0;
