@@ -1,6 +1,8 @@
 // Measures pacing against the simulated pocket computer draining at each line rate: the rate
 // it sees, the program's CPU share, the engine's ceiling, cancel latency and the pause after a
-// received byte; with `cat` to the device as the reference. Prints a table and writes JSON.
+// received byte; with `cat` to the device as the reference. Then the same program behind the
+// driver model (a 16550 UART, a USB adapter), in a child process that preloads it, against the
+// classic busy loop: how busy the modelled wire stays. Prints tables and writes JSON.
 #include "filechooser.h"
 #include "mainwindow.h"
 #include "messagebox.h"
@@ -26,7 +28,11 @@
 #include <QThread>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -93,6 +99,8 @@ public:
     {
         m_ok = m_sim.start(m_store.directory() + QStringLiteral("/COM1"), simArgs);
         m_store.mapPort(1, m_sim.linkPath());
+        // In a child that preloads the driver model: this is the port it stands behind.
+        qputenv("KIBRO_DRIVER_MODEL_DEVICE", m_sim.linkPath().toLocal8Bit());
         m_store.set(QStringLiteral("Startup/Settings"), QStringLiteral("%1,N,8,1").arg(baud));
         m_mainWindow = std::make_unique<kibro::MainWindow>();
         m_mainWindow->setEndProgram([] {});
@@ -252,13 +260,11 @@ std::optional<double> meanPauseMs()
         return std::nullopt;
     // Hold the sender after byte 20 until the answer is in, so the pauses start at byte 21.
     kibro::SerialPort& comm = session.comm();
-    QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
-                     &QProgressBar::valueChanged, [&comm](int value) {
-                         QDeadlineTimer deadline(5s);
-                         while (value == kAnswerAfter && comm.inBufferCount() == 0 &&
-                                !deadline.hasExpired())
-                             QThread::usleep(200);
-                     });
+    QObject::connect(&window->engine(), &kibro::TransferEngine::byteWritten, [&comm](qint64 value) {
+        QDeadlineTimer deadline(5s);
+        while (value == kAnswerAfter && comm.inBufferCount() == 0 && !deadline.hasExpired())
+            QThread::usleep(200);
+    });
     Session::press(window, "Command2");
     if (!waitUntil([&] { return session.sim().receivedCount() >= bytes.size(); }, 60s))
         return std::nullopt;
@@ -267,6 +273,146 @@ std::optional<double> meanPauseMs()
         return std::nullopt;
     const double total = static_cast<double>(times.last() - times[kAnswerAfter - 1]);
     return total / static_cast<double>(times.size() - kAnswerAfter) / 1000.0;
+}
+
+// What a child run reports on its last line of output.
+void printResult(double cpu, double wall)
+{
+    std::printf("RESULT %.6f %.6f\n", cpu, wall);
+    std::fflush(stdout);
+}
+
+// The program itself in a child process behind the driver model: START, until the pocket
+// computer has every byte; then the port closes, which lets the model log the last starts.
+int childTransfer(int baud, const QByteArray& bytes)
+{
+    std::optional<RunResult> result;
+    {
+        Session session(baud, {});
+        if (!session.ok())
+            return 2;
+        result = session.send(bytes, 900s);
+    }
+    if (!result)
+        return 3;
+    printResult(result->cpuSeconds, result->wallSeconds);
+    return 0;
+}
+
+speed_t speedOf(int baud)
+{
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    default:
+        return B38400;
+    }
+}
+
+// The classic sender: write one byte, spin on the driver's count until it reads 0. The ceiling
+// of the one-byte rule, at the price of a whole core.
+int childBusyLoop(int baud, const QByteArray& bytes)
+{
+    QTemporaryDir dir;
+    PocketSim sim;
+    if (!sim.start(dir.path() + QStringLiteral("/COM1")))
+        return 2;
+    qputenv("KIBRO_DRIVER_MODEL_DEVICE", sim.linkPath().toLocal8Bit());
+    const int fd = ::open(sim.linkPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return 2;
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::cfsetspeed(&tio, speedOf(baud));
+    ::tcsetattr(fd, TCSANOW, &tio);
+
+    QElapsedTimer wall;
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    wall.start();
+    for (const char byte : bytes) {
+        while (::write(fd, &byte, 1) != 1) {
+        }
+        int queued = 0;
+        while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        }
+    }
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    ::close(fd);
+    if (!sim.waitForCount(bytes.size(), 60s))
+        return 3;
+    const auto summary = sim.stop();
+    if (!summary || summary->sha256Hex != sha256Hex(bytes))
+        return 3;
+    printResult(cpu, seconds);
+    return 0;
+}
+
+struct WireResult
+{
+    double share = 0;    // bytes x byte time / first start to last end
+    double maxGapMs = 0; // longest idle stretch of the wire between two bytes
+    double cpuShare = 0; // the sender's CPU over its wall time
+    double wallSeconds = 0;
+};
+
+// Runs one child behind the driver model and reads the wire from the model's log.
+std::optional<WireResult> modelledRun(const QString& mode, const QString& driver,
+                                      const QString& platform, int baud, qsizetype size)
+{
+    QTemporaryDir dir;
+    const QString log = dir.path() + QStringLiteral("/starts.txt");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KIBRO_DRIVERMODEL_LIBRARY));
+    env.insert(QStringLiteral("KIBRO_DRIVER_MODEL"), driver);
+    env.insert(QStringLiteral("KIBRO_DRIVER_MODEL_USB_LATENCY_US"), QStringLiteral("500"));
+    env.insert(QStringLiteral("KIBRO_DRIVER_MODEL_USB_CHIP_BUFFER"), QStringLiteral("256"));
+    env.insert(QStringLiteral("KIBRO_DRIVER_MODEL_LOG"), log);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    if (!env.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), mode, QStringLiteral("--child-baud"),
+                 QString::number(baud), QStringLiteral("--size"), QString::number(size)});
+    if (!child.waitForFinished(900'000) || child.exitCode() != 0)
+        return std::nullopt;
+    const QStringList out =
+        QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    if (out.isEmpty() || !out.last().startsWith(QStringLiteral("RESULT ")))
+        return std::nullopt;
+    const QStringList fields = out.last().split(u' ');
+    WireResult result;
+    const double cpu = fields.value(1).toDouble();
+    result.wallSeconds = fields.value(2).toDouble();
+    result.cpuShare = result.wallSeconds > 0 ? cpu / result.wallSeconds : 0;
+
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QList<qint64> starts;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (!line.isEmpty())
+            starts.append(line.toLongLong());
+    if (starts.size() != size)
+        return std::nullopt;
+    const double byteNs = 10e9 / baud;
+    const double span = static_cast<double>(starts.last() - starts.first()) + byteNs;
+    result.share = size * byteNs / span;
+    for (qsizetype i = 1; i < starts.size(); ++i)
+        result.maxGapMs = std::max(result.maxGapMs, (starts[i] - starts[i - 1] - byteNs) / 1e6);
+    return result;
 }
 
 QString ratio(double value)
@@ -278,6 +424,8 @@ QString ratio(double value)
 
 int main(int argc, char* argv[])
 {
+    // Only the child itself stands behind the model, never the simulator it starts.
+    qunsetenv("LD_PRELOAD");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -296,9 +444,27 @@ int main(int argc, char* argv[])
     QCommandLineOption sizeOption(QStringLiteral("size"),
                                   QStringLiteral("The same file size in bytes at every rate."),
                                   QStringLiteral("bytes"));
-    parser.addOptions({jsonOption, quickOption, ratesOption, sizeOption});
+    QCommandLineOption driversOption(
+        QStringLiteral("drivers"),
+        QStringLiteral("Only these of pty, 16550 and usb, comma-separated."),
+        QStringLiteral("list"), QStringLiteral("pty,16550,usb"));
+    QCommandLineOption childOption(QStringLiteral("child"),
+                                   QStringLiteral("Internal: one run behind the driver model."),
+                                   QStringLiteral("mode"));
+    QCommandLineOption childBaudOption(QStringLiteral("child-baud"),
+                                       QStringLiteral("Internal: the child's baud rate."),
+                                       QStringLiteral("baud"));
+    parser.addOptions({jsonOption, quickOption, ratesOption, sizeOption, driversOption, childOption,
+                       childBaudOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
+    if (parser.isSet(childOption)) {
+        const int baud = parser.value(childBaudOption).toInt();
+        const QByteArray bytes = randomBytes(parser.value(sizeOption).toLongLong());
+        return parser.value(childOption) == u"busy" ? childBusyLoop(baud, bytes)
+                                                    : childTransfer(baud, bytes);
+    }
+    const QStringList drivers = parser.value(driversOption).split(u',');
 
     QList<int> bauds{1200, 2400, 4800, 9600, 19200, 38400};
     if (parser.isSet(ratesOption)) {
@@ -308,10 +474,13 @@ int main(int argc, char* argv[])
     }
     const qsizetype fixedSize = parser.value(sizeOption).toLongLong();
     QJsonArray rows;
-    std::printf("%-7s %7s %8s | %-27s | %-27s\n", "baud", "B/s", "bytes",
-                "kibro: rate ratio  cpu share", "cat:   rate ratio  cpu share");
     bool complete = true;
-    for (int baud : bauds) {
+    if (drivers.contains(QStringLiteral("pty")))
+        std::printf("pseudo-terminal, simulated pocket computer draining at the line rate\n"
+                    "%-7s %7s %8s | %-27s | %-27s\n",
+                    "baud", "B/s", "bytes", "kibro: rate ratio  cpu share",
+                    "cat:   rate ratio  cpu share");
+    for (int baud : drivers.contains(QStringLiteral("pty")) ? bauds : QList<int>{}) {
         const int line = baud / 10;
         const qsizetype size = fixedSize > 0   ? fixedSize
                                : quick         ? 512
@@ -350,6 +519,80 @@ int main(int argc, char* argv[])
         rows.append(row);
     }
 
+    // Behind the driver model: about four seconds of wire a row.
+    QJsonArray modelled;
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (drivers.contains(QStringLiteral("16550")) || drivers.contains(QStringLiteral("usb"))) {
+        std::printf("\ndriver model: wire share (busy time / first start to last end), CPU / "
+                    "wall, longest wire gap%s\n",
+                    display ? "" : " (no DISPLAY: no X rows)");
+        std::printf("%-6s %6s %6s | %-12s | %-32s | %-25s\n", "driver", "baud", "bytes",
+                    "busy loop", "kibro, X (xcb): share /busy cpu gap",
+                    "kibro, offscreen: share cpu gap");
+    }
+    for (const QString& driver : {QStringLiteral("16550"), QStringLiteral("usb")}) {
+        if (!drivers.contains(driver))
+            continue;
+        for (int baud : bauds) {
+            const qsizetype size = fixedSize > 0 ? fixedSize
+                                   : quick       ? 256
+                                                 : qsizetype(512) * (baud / 1200);
+            const QString model = driver == u"usb" ? QStringLiteral("usb") : driver;
+            const auto busy =
+                modelledRun(QStringLiteral("busy"), model, QStringLiteral("offscreen"), baud, size);
+            const auto onX = display ? modelledRun(QStringLiteral("transfer"), model,
+                                                   QStringLiteral("xcb"), baud, size)
+                                     : std::nullopt;
+            const auto offscreen = modelledRun(QStringLiteral("transfer"), model,
+                                               QStringLiteral("offscreen"), baud, size);
+            QJsonObject row{{QStringLiteral("driver"), driver},
+                            {QStringLiteral("baud"), baud},
+                            {QStringLiteral("bytes"), size}};
+            const auto describe = [&](const std::optional<WireResult>& run, const QString& key) {
+                if (!run) {
+                    complete = complete && (key == u"xcb" && !display);
+                    return QStringLiteral("failed");
+                }
+                row.insert(key, QJsonObject{{QStringLiteral("wire_share"), run->share},
+                                            {QStringLiteral("max_gap_ms"), run->maxGapMs},
+                                            {QStringLiteral("cpu_share"), run->cpuShare},
+                                            {QStringLiteral("wall_seconds"), run->wallSeconds}});
+                return QStringLiteral("%1 %2 %3")
+                    .arg(ratio(run->share), 5)
+                    .arg(ratio(run->cpuShare), 5)
+                    .arg(QString::number(run->maxGapMs, 'f', 2), 6);
+            };
+            const QString busyText = busy ? QStringLiteral("%1 %2")
+                                                .arg(ratio(busy->share), 5)
+                                                .arg(ratio(busy->cpuShare), 5)
+                                          : QStringLiteral("failed");
+            if (busy)
+                row.insert(QStringLiteral("busy_loop"),
+                           QJsonObject{{QStringLiteral("wire_share"), busy->share},
+                                       {QStringLiteral("cpu_share"), busy->cpuShare}});
+            complete = complete && busy;
+            QString xText = describe(onX, QStringLiteral("xcb"));
+            if (onX && busy)
+                xText.insert(5, QStringLiteral(" ") + ratio(onX->share / busy->share));
+            const QString offText = describe(offscreen, QStringLiteral("offscreen"));
+            std::printf("%-6s %6d %6lld | %-12s | %-32s | %-25s\n", qPrintable(driver), baud,
+                        static_cast<long long>(size), qPrintable(busyText), qPrintable(xText),
+                        qPrintable(offText));
+            std::fflush(stdout);
+            modelled.append(row);
+        }
+    }
+
+    if (!drivers.contains(QStringLiteral("pty"))) {
+        if (parser.isSet(jsonOption)) {
+            QFile json(parser.value(jsonOption));
+            if (json.open(QIODevice::WriteOnly))
+                json.write(
+                    QJsonDocument(QJsonObject{{QStringLiteral("modelled"), modelled}}).toJson());
+        }
+        return complete ? 0 : 1;
+    }
+
     const auto ceiling = engineCeiling(quick ? 128 * 1024 : 256 * 1024);
     const auto cancel = cancelLatencyMs();
     const auto pause = meanPauseMs();
@@ -363,7 +606,7 @@ int main(int argc, char* argv[])
     std::printf("mean pause after a received byte:      %s ms\n", qPrintable(show(pause, 1)));
     complete = complete && ceiling && cancel && pause;
 
-    QJsonObject document{{QStringLiteral("rates"), rows}};
+    QJsonObject document{{QStringLiteral("rates"), rows}, {QStringLiteral("modelled"), modelled}};
     if (ceiling)
         document.insert(QStringLiteral("engine_ceiling_bytes_per_second"), *ceiling);
     if (cancel)

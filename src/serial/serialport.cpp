@@ -226,7 +226,7 @@ void SerialPort::setInBufferCount(qint16 count)
     m_port.readAll();
 }
 
-qint64 SerialPort::heldBytes() const
+qint64 SerialPort::heldReceivedBytes() const
 {
     return m_port.bytesAvailable();
 }

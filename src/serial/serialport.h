@@ -57,13 +57,17 @@ public:
     [[nodiscard]] qint16 inBufferCount() const;
     void setInBufferCount(qint16 count);
     // The received bytes the port itself holds: never more than kReadBound.
-    [[nodiscard]] qint64 heldBytes() const;
+    [[nodiscard]] qint64 heldReceivedBytes() const;
 
     // Bytes not yet on the line: ours plus the driver's; only 0 may be written.
     [[nodiscard]] qint16 outBufferCount() const;
     void setOutBufferCount(qint16 count);
 
     void write(const QByteArray& bytes);
+
+    // Of those, the bytes still in our own buffer: the driver was full and takes them when it
+    // has room, which bytesWritten (activity) reports.
+    [[nodiscard]] qint64 heldOutgoingBytes() const noexcept { return m_port.bytesToWrite(); }
 
     // How long one byte takes on the line with the current settings.
     [[nodiscard]] std::chrono::microseconds byteTime() const;

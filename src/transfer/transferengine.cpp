@@ -1,34 +1,51 @@
 #include "transferengine.h"
 
 #include "errors.h"
-#include "serialport.h"
+#include "transferline.h"
+#include "waketimer.h"
 
 namespace kibro {
 
 namespace {
 
-// Only a driver queue that never reports, with our own buffer still holding bytes, waits
-// this long without a signal; the port's signals end the wait much sooner.
-constexpr std::chrono::milliseconds kFallbackWait{100};
-constexpr std::chrono::milliseconds kShortestWait{1};
 constexpr std::chrono::microseconds kSlice{250};
 
 } // namespace
 
 TransferEngine::TransferEngine(SerialPort& serial, TransferView& view, QObject* parent)
-    : QObject(parent), m_serial(serial), m_view(view)
+    : QObject(parent), m_ownLine(std::make_unique<SerialLine>(serial)),
+      m_ownWake(std::make_unique<PreciseWakeTimer>()), m_line(*m_ownLine), m_wake(*m_ownWake),
+      m_view(view)
+{
+    setUp();
+}
+
+TransferEngine::TransferEngine(TransferLine& line, WakeTimer& wake, TransferView& view,
+                               QObject* parent)
+    : QObject(parent), m_line(line), m_wake(wake), m_view(view)
+{
+    setUp();
+}
+
+TransferEngine::~TransferEngine() = default;
+
+void TransferEngine::setUp()
 {
     m_tickTimer.setObjectName(QStringLiteral("Timer1"));
     m_tickTimer.setInterval(kTickInterval);
     m_tickTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_tickTimer, &QTimer::timeout, this, &TransferEngine::onTick);
 
-    m_lineTimer.setSingleShot(true);
-    m_lineTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_lineTimer, &QTimer::timeout, this, [this] {
-        stopWaiting();
+    connect(&m_wake, &WakeTimer::timeout, this, [this] {
+        if (!m_waiting)
+            return;
+        m_waiting = false;
+        m_pacer.woke(m_lookAt, m_wake.now());
         run();
     });
+    // Queued: the port reports a loss from inside a write, in the middle of a pass.
+    connect(&m_line, &TransferLine::activity, this, &TransferEngine::onLineActivity,
+            Qt::QueuedConnection);
 
     // One pass a turn of the event loop while bytes flow freely. The timer keeps running
     // between passes rather than being armed anew for every byte, which would cost more
@@ -48,8 +65,8 @@ void TransferEngine::start(QByteArray bytes)
 
     m_view.setProgressRange(0, static_cast<int>(m_bytes.size()));
     try {
-        m_serial.setInBufferCount(0);
-        m_serial.setOutBufferCount(0);
+        m_line.clear();
+        m_pacer.setByteTime(m_line.byteTime());
     } catch (const KibroError&) {
         finish(Outcome::Failed);
         return;
@@ -110,32 +127,27 @@ void TransferEngine::startPause(Stage resumeAt)
     m_tickTimer.start();
 }
 
-void TransferEngine::waitForLine()
+void TransferEngine::waitForLine(LinePacer::Clock::time_point lookAt)
 {
     m_yield.stop();
     m_waiting = true;
-    m_activity = connect(
-        &m_serial, &SerialPort::activity, this,
-        [this] {
-            if (!m_waiting)
-                return;
-            stopWaiting();
-            run();
-        },
-        Qt::QueuedConnection);
-    const auto drain = m_serial.driverDrainTime();
-    m_lineTimer.start(
-        drain.count() > 0
-            ? std::max(kShortestWait, std::chrono::ceil<std::chrono::milliseconds>(drain))
-            : kFallbackWait);
+    m_lookAt = lookAt;
+    m_wake.startAt(lookAt);
+}
+
+void TransferEngine::onLineActivity()
+{
+    if (!m_waiting)
+        return;
+    // Bytes arrived or the port went: look now rather than at the planned moment.
+    stopWaiting();
+    run();
 }
 
 void TransferEngine::stopWaiting()
 {
     m_waiting = false;
-    if (m_activity)
-        disconnect(m_activity);
-    m_lineTimer.stop();
+    m_wake.stop();
     if (m_pausing) {
         m_tickTimer.stop();
         m_pausing = false;
@@ -176,29 +188,38 @@ void TransferEngine::run()
                 break;
             case Stage::CheckReceived:
                 m_stage = Stage::CheckTransmit;
-                if (m_serial.inBufferCount() != 0) {
+                if (m_line.receivedCount() != 0) {
                     startPause(Stage::CheckTransmit);
                     m_running = false;
                     return;
                 }
                 break;
             case Stage::CheckTransmit: {
-                if (m_serial.outBufferCount() != 0) {
+                // One question to the driver a look: a second could find the byte gone and
+                // plan a wait for nothing.
+                const TransferLine::TransmitQueue queue = m_line.transmitQueue();
+                const auto now = m_wake.now();
+                if (queue.count != 0) {
                     // After the wait, received bytes are looked at again before the next
                     // look at the line: the same as the check before it.
                     m_stage = Stage::CheckReceived;
-                    waitForLine();
+                    // Bytes in our own buffer move when the driver has room, which the
+                    // port reports; the driver's count says nothing of when.
+                    waitForLine(queue.held > 0 ? now + LinePacer::kLongestWait
+                                               : m_pacer.nextLook(now, queue.count));
                     m_running = false;
                     return;
                 }
+                m_pacer.cleared(now);
                 m_stage = Stage::Write;
                 break;
             }
             case Stage::Write:
-                m_oneByte[0] = m_bytes[m_index];
-                m_serial.write(m_oneByte);
+                m_line.writeByte(m_bytes[m_index]);
+                m_pacer.wrote(m_wake.now());
                 ++m_index;
                 m_view.setProgressValue(static_cast<int>(m_index));
+                emit byteWritten(m_index);
                 m_stage = Stage::Top;
                 // While the line takes bytes as fast as they come, a turn of the event loop
                 // for every byte would cost more than the byte; a short slice keeps clicks

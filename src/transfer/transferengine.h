@@ -1,15 +1,20 @@
 #pragma once
 
+#include "linepacer.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 namespace kibro {
 
 class SerialPort;
+class TransferLine;
+class WakeTimer;
 
 // What the engine needs from the window that shows a transfer.
 class TransferView
@@ -29,7 +34,8 @@ public:
 // Sends a file's bytes one at a time: before each byte the cancel check, a pause of ten
 // ticks whenever the pocket computer has sent something, and a wait for an empty transmit
 // buffer. It runs on the event loop: every wait returns to it and resumes on a signal or a
-// timer, so the window stays responsive and an idle wait costs no CPU.
+// timer, so the window stays responsive and an idle wait costs no CPU. The wait for the line
+// wakes at sub-millisecond moments, so a real UART or USB adapter never runs dry.
 class TransferEngine : public QObject
 {
     Q_OBJECT
@@ -42,6 +48,10 @@ public:
     static constexpr int kPauseTicks = 10;
 
     TransferEngine(SerialPort& serial, TransferView& view, QObject* parent = nullptr);
+    // Any line and any wake: what tests drive by hand.
+    TransferEngine(TransferLine& line, WakeTimer& wake, TransferView& view,
+                   QObject* parent = nullptr);
+    ~TransferEngine() override;
 
     // Starts sending; the view hears of the end through unload().
     void start(QByteArray bytes);
@@ -65,21 +75,29 @@ public:
 
 signals:
     void outcomeChanged(kibro::TransferEngine::Outcome outcome);
+    // Each byte handed to the line, with the count so far; the view shows them less often.
+    void byteWritten(qint64 sent);
 
 private:
     enum class Stage { Top, CheckReceived, CheckTransmit, Write };
 
+    void setUp();
     void run();
     void startPause(Stage resumeAt);
-    void waitForLine();
+    void waitForLine(LinePacer::Clock::time_point lookAt);
+    void onLineActivity();
     void stopWaiting();
     void yieldThenRun();
     void finish(Outcome outcome);
 
-    SerialPort& m_serial;
+    std::unique_ptr<TransferLine> m_ownLine;
+    std::unique_ptr<WakeTimer> m_ownWake;
+    TransferLine& m_line;
+    WakeTimer& m_wake;
     TransferView& m_view;
+    LinePacer m_pacer;
+    LinePacer::Clock::time_point m_lookAt{};
     QByteArray m_bytes;
-    QByteArray m_oneByte{1, '\0'};
     QElapsedTimer m_slice;
     qint64 m_index = 0;
     Stage m_stage = Stage::Top;
@@ -93,9 +111,7 @@ private:
     qint16 m_tickCount = 0;
     Stage m_afterPause = Stage::Top;
     QTimer m_tickTimer;
-    QTimer m_lineTimer;
     QTimer m_yield;
-    QMetaObject::Connection m_activity;
 };
 
 } // namespace kibro

@@ -14,12 +14,17 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <chrono>
 
 namespace kibro {
 
 namespace {
 
 const QString kFileErrorTitle = QStringLiteral("File Error");
+
+// The bar follows the bytes at about the screen's pace: a repaint for every byte would take
+// the time the line needs the engine for.
+constexpr std::chrono::milliseconds kProgressInterval{20};
 
 // The details: lines one em apart, as the design's font spaced them, so the three fit the
 // 735 twips the design gives them in whichever Gothic stands in (most space them wider).
@@ -187,7 +192,17 @@ void SendWindow::setProgressRange(int minimum, int maximum)
 
 void SendWindow::setProgressValue(int value)
 {
-    m_progressBar->setValue(value);
+    m_progress = value;
+    // Called right after a byte went out, when the line has the most work in hand.
+    if (value == m_progressBar->maximum() || !m_progressShown.isValid() ||
+        std::chrono::nanoseconds(m_progressShown.nsecsElapsed()) >= kProgressInterval)
+        showProgress();
+}
+
+void SendWindow::showProgress()
+{
+    m_progressBar->setValue(m_progress);
+    m_progressShown.start();
 }
 
 QWidget* SendWindow::messageParent()
@@ -197,12 +212,14 @@ QWidget* SendWindow::messageParent()
 
 void SendWindow::acknowledgeCancel()
 {
+    showProgress();
     messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"),
                QStringLiteral("CANCEL"));
 }
 
 void SendWindow::reportFailure()
 {
+    showProgress();
     messageBox(messageParent(), QStringLiteral("ファイル転送に失敗しました。"),
                QStringLiteral("Transfer Error"));
 }

@@ -4,6 +4,7 @@
 #include "transferengine.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 
 class QLabel;
@@ -51,6 +52,8 @@ private:
     void onUnload();
     void setProgressRange(int minimum, int maximum) override;
     void setProgressValue(int value) override;
+    // Shows a value the bar has not caught up with yet.
+    void showProgress();
     void acknowledgeCancel() override;
     void reportFailure() override;
     void unload() override;
@@ -64,6 +67,8 @@ private:
     QPushButton* m_startButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QLabel* m_details = nullptr;
+    QElapsedTimer m_progressShown;
+    int m_progress = 0;
     bool m_unloaded = false;
 };
 

@@ -235,15 +235,14 @@ void TogetherFaults::exitMidTransfer()
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
 
-    // Every byte written moves the bar; none may be written once the program has ended.
+    // Every byte written is counted; none may be written once the program has ended.
     int written = 0;
     int writtenAfterEnd = 0;
-    QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
-                     &QProgressBar::valueChanged, [&](int value) {
-                         written = value;
-                         if (rig.endCount() > 0)
-                             ++writtenAfterEnd;
-                     });
+    QObject::connect(&window->engine(), &TransferEngine::byteWritten, [&](qint64 value) {
+        written = static_cast<int>(value);
+        if (rig.endCount() > 0)
+            ++writtenAfterEnd;
+    });
     const auto exitNow = [&] {
         if (exit == Exit::Menu)
             rig.mainWindow().findChild<QAction*>(QStringLiteral("mnuExit"))->trigger();
@@ -392,8 +391,8 @@ void TogetherFaults::eventsWhileARealBoxIsUp()
     BoxAnswerer boxes;
     int writtenWhileUp = 0;
     bool up = false;
-    QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")),
-                     &QProgressBar::valueChanged, [&] { writtenWhileUp += up ? 1 : 0; });
+    QObject::connect(&window->engine(), &TransferEngine::byteWritten,
+                     [&] { writtenWhileUp += up ? 1 : 0; });
     boxes.whileUp([&] {
         up = true;
         if (during == u"pull")

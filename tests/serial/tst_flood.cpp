@@ -123,7 +123,7 @@ void TestFlood::heldBytesStayBounded()
     SerialPort comm;
     comm.open();
 
-    QTRY_COMPARE_WITH_TIMEOUT(comm.heldBytes(), SerialPort::kReadBound, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(comm.heldReceivedBytes(), SerialPort::kReadBound, kWaitMs);
     QVERIFY(comm.inBufferCount() >= SerialPort::kReadBound);
 
     // Full, the port neither reads on nor wakes anyone, however much is still coming.
@@ -132,14 +132,14 @@ void TestFlood::heldBytesStayBounded()
     QTest::qWait(1000);
     QCOMPARE(activity.count(), 0);
     QVERIFY2(cpuTime() - cpuBefore < 300ms, "busy while a flood waits in the driver");
-    QCOMPARE(comm.heldBytes(), SerialPort::kReadBound);
+    QCOMPARE(comm.heldReceivedBytes(), SerialPort::kReadBound);
 
     bool done = false;
     while (!done) {
         comm.setInBufferCount(0);
         done = sim.waitForOutput("flood done", 1ms);
-        QVERIFY2(comm.heldBytes() <= SerialPort::kReadBound,
-                 qPrintable(QString::number(comm.heldBytes())));
+        QVERIFY2(comm.heldReceivedBytes() <= SerialPort::kReadBound,
+                 qPrintable(QString::number(comm.heldReceivedBytes())));
     }
     const auto summary = sim.stop();
     QVERIFY2(summary.has_value(), qPrintable(sim.errorString()));
@@ -181,10 +181,10 @@ void TestFlood::countSaysSomethingArrivedUntilEmptied()
         QVERIFY(comm.inBufferCount() > 0);
         while (!sim.waitForOutput("flood done", 1ms)) {
             comm.setInBufferCount(0);
-            QVERIFY(comm.heldBytes() <= SerialPort::kReadBound);
+            QVERIFY(comm.heldReceivedBytes() <= SerialPort::kReadBound);
         }
     }
-    QVERIFY(comm.heldBytes() <= SerialPort::kReadBound);
+    QVERIFY(comm.heldReceivedBytes() <= SerialPort::kReadBound);
 
     // The flood has stopped: emptying leaves nothing, and nothing comes back.
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -194,7 +194,7 @@ void TestFlood::countSaysSomethingArrivedUntilEmptied()
             return comm.inBufferCount() == 0;
         }(),
         kWaitMs);
-    QCOMPARE(comm.heldBytes(), qint64(0));
+    QCOMPARE(comm.heldReceivedBytes(), qint64(0));
     QTest::qWait(200);
     QCOMPARE(comm.inBufferCount(), qint16(0));
 }
@@ -274,7 +274,7 @@ void TestFlood::lostWhileFullIsNoticed()
     SerialPort comm;
     QSignalSpy lost(&comm, &SerialPort::portLost);
     comm.open();
-    QTRY_COMPARE_WITH_TIMEOUT(comm.heldBytes(), SerialPort::kReadBound, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(comm.heldReceivedBytes(), SerialPort::kReadBound, kWaitMs);
 
     // The port has stopped reading, yet the line going away is still seen, untouched.
     QVERIFY(sim.stop().has_value());

@@ -88,7 +88,7 @@ void FloodSendTest::sendUnderFlood()
     mainWindow.show();
     SerialPort& comm = mainWindow.serialPort();
     QVERIFY(comm.isOpen());
-    QTRY_VERIFY_WITH_TIMEOUT(comm.heldBytes() == SerialPort::kReadBound, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(comm.heldReceivedBytes() == SerialPort::kReadBound, kWaitMs);
 
     mainWindow.directoryList()->setPath(files.path());
     QVERIFY(mainWindow.fileList()->selectFile(QStringLiteral("FLOOD.BAS")));
@@ -128,7 +128,7 @@ void FloodSendTest::sendUnderFlood()
 
     window->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
-    QVERIFY(comm.heldBytes() <= SerialPort::kReadBound);
+    QVERIFY(comm.heldReceivedBytes() <= SerialPort::kReadBound);
 
     const qsizetype expected = interrupt == Interrupt::None ? kFile.size() : sentBefore;
     QCOMPARE(progress, int(expected));

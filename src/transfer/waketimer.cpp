@@ -1,0 +1,90 @@
+#include "waketimer.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+
+#if defined(Q_OS_LINUX)
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#endif
+
+namespace kibro {
+
+PreciseWakeTimer::PreciseWakeTimer(QObject* parent) : WakeTimer(parent)
+{
+    m_fallback.setSingleShot(true);
+    m_fallback.setTimerType(Qt::PreciseTimer);
+    connect(&m_fallback, &QTimer::timeout, this, &PreciseWakeTimer::onExpired);
+#if defined(Q_OS_LINUX)
+    m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_fd >= 0) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &PreciseWakeTimer::onTimerFd);
+    }
+#endif
+}
+
+PreciseWakeTimer::~PreciseWakeTimer()
+{
+    m_notifier.reset();
+#if defined(Q_OS_LINUX)
+    if (m_fd >= 0)
+        ::close(m_fd);
+#endif
+}
+
+void PreciseWakeTimer::startAt(Clock::time_point deadline)
+{
+    using namespace std::chrono;
+    m_active = true;
+#if defined(Q_OS_LINUX)
+    if (m_fd >= 0) {
+        // The steady clock is CLOCK_MONOTONIC here; zero would disarm, so at least 1 ns.
+        const auto since = std::max(deadline.time_since_epoch(), nanoseconds(1));
+        const auto secs = duration_cast<seconds>(since);
+        itimerspec spec{};
+        spec.it_value.tv_sec = static_cast<time_t>(secs.count());
+        spec.it_value.tv_nsec = static_cast<long>(duration_cast<nanoseconds>(since - secs).count());
+        if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+            return;
+    }
+#endif
+    const auto left = ceil<milliseconds>(deadline - now());
+    m_fallback.start(std::max(left, milliseconds::zero()));
+}
+
+void PreciseWakeTimer::stop()
+{
+    m_active = false;
+    m_fallback.stop();
+#if defined(Q_OS_LINUX)
+    if (m_fd >= 0) {
+        const itimerspec off{};
+        ::timerfd_settime(m_fd, 0, &off, nullptr);
+    }
+#endif
+}
+
+void PreciseWakeTimer::onTimerFd()
+{
+#if defined(Q_OS_LINUX)
+    // Re-arming or stopping clears an expiry the event loop had not yet delivered.
+    std::uint64_t expirations = 0;
+    if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations)
+        return;
+#endif
+    onExpired();
+}
+
+void PreciseWakeTimer::onExpired()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    emit timeout();
+}
+
+} // namespace kibro

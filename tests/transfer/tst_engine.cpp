@@ -1,0 +1,474 @@
+// The engine's wait for the line, against a driver whose queue count is scripted on a clock the
+// test moves: no pseudo-terminal, no real time, the same answers every run.
+#include "errors.h"
+#include "linepacer.h"
+#include "transferengine.h"
+#include "transferline.h"
+#include "waketimer.h"
+
+#include <QtTest>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+using namespace std::chrono_literals;
+using kibro::LinePacer;
+using kibro::TransferEngine;
+using Clock = kibro::WakeTimer::Clock;
+
+namespace {
+
+// A clock that moves only when a wake fires, and records every wake armed.
+class FakeWake final : public kibro::WakeTimer
+{
+public:
+    struct Armed
+    {
+        Clock::time_point at;
+        Clock::time_point deadline;
+    };
+
+    [[nodiscard]] Clock::time_point now() const override { return m_now; }
+    void startAt(Clock::time_point deadline) override
+    {
+        m_armed.append({m_now, deadline});
+        m_deadline = deadline;
+        m_active = true;
+    }
+    void stop() override { m_active = false; }
+    [[nodiscard]] bool isActive() const override { return m_active; }
+
+    void fire()
+    {
+        m_now = std::max(m_now, m_deadline);
+        m_active = false;
+        emit timeout();
+    }
+    void advance(std::chrono::nanoseconds by) { m_now += by; }
+    [[nodiscard]] const QList<Armed>& armed() const { return m_armed; }
+
+private:
+    Clock::time_point m_now{1s};
+    Clock::time_point m_deadline{};
+    QList<Armed> m_armed;
+    bool m_active = false;
+};
+
+// Records each question and answers the transmit count from a script.
+class FakeLine final : public kibro::TransferLine
+{
+public:
+    using Script = std::function<int(const FakeLine&)>;
+
+    FakeLine(FakeWake& clock, std::chrono::nanoseconds byteTime, Script transmit)
+        : m_clock(clock), m_byteTime(byteTime), m_transmit(std::move(transmit))
+    {
+    }
+
+    qint16 receivedCount() override
+    {
+        m_log += u'R';
+        return m_received;
+    }
+    TransmitQueue transmitQueue() override
+    {
+        const int count = m_transmit(*this);
+        m_log += count == 0 ? u'T' : u't';
+        ++m_transmitQuestions;
+        return {static_cast<qint16>(count), m_held};
+    }
+    void writeByte(char byte) override
+    {
+        if (m_failWrites)
+            throw kibro::KibroError(kibro::ErrorNumber::WriteFailed, QStringLiteral("gone"));
+        m_log += u'W';
+        m_written.append(byte);
+        m_writtenAt = m_clock.now();
+        ++m_writesSinceLook;
+    }
+    void clear() override { m_log += u'C'; }
+    [[nodiscard]] std::chrono::nanoseconds byteTime() const override { return m_byteTime; }
+
+    [[nodiscard]] Clock::time_point writtenAt() const { return m_writtenAt; }
+    [[nodiscard]] Clock::time_point now() const { return m_clock.now(); }
+    [[nodiscard]] int questions() const { return m_transmitQuestions; }
+    [[nodiscard]] const QString& log() const { return m_log; }
+    [[nodiscard]] const QByteArray& written() const { return m_written; }
+    void setReceived(qint16 count) { m_received = count; }
+    void setHeld(qint64 held) { m_held = held; }
+    void failWrites() { m_failWrites = true; }
+    void reportActivity() { emit activity(); }
+
+private:
+    FakeWake& m_clock;
+    std::chrono::nanoseconds m_byteTime;
+    Script m_transmit;
+    Clock::time_point m_writtenAt{};
+    QString m_log;
+    QByteArray m_written;
+    qint16 m_received = 0;
+    qint64 m_held = 0;
+    int m_transmitQuestions = 0;
+    int m_writesSinceLook = 0;
+    bool m_failWrites = false;
+};
+
+class FakeView final : public kibro::TransferView
+{
+public:
+    void setProgressRange(int, int maximum) override { m_maximum = maximum; }
+    void setProgressValue(int value) override { m_value = value; }
+    void acknowledgeCancel() override { ++m_cancels; }
+    void reportFailure() override { ++m_failures; }
+    void unload() override { m_unloaded = true; }
+
+    int m_maximum = -1;
+    int m_value = 0;
+    int m_cancels = 0;
+    int m_failures = 0;
+    bool m_unloaded = false;
+};
+
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 37 + 11) & 0xff);
+    return bytes;
+}
+
+// The engine on a fake line; turns the event loop and fires each wake at its moment.
+struct Bench
+{
+    Bench(std::chrono::nanoseconds byteTime, FakeLine::Script script)
+        : line(wake, byteTime, std::move(script))
+    {
+    }
+
+    bool runToEnd(int maxTurns = 200000)
+    {
+        for (int turn = 0; turn < maxTurns && !view.m_unloaded; ++turn) {
+            QCoreApplication::processEvents();
+            if (wake.isActive())
+                wake.fire();
+        }
+        return view.m_unloaded;
+    }
+
+    FakeWake wake;
+    FakeLine line;
+    FakeView view;
+    TransferEngine engine{line, wake, view};
+};
+
+// A driver whose count holds the last byte written for a while, then reads 0.
+FakeLine::Script clearsAfter(std::chrono::nanoseconds delay)
+{
+    return [delay](const FakeLine& line) {
+        return line.written().isEmpty() || line.now() >= line.writtenAt() + delay ? 0 : 1;
+    };
+}
+
+} // namespace
+
+class EngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void waitsStayShortWhileBytesAreReported_data();
+    void waitsStayShortWhileBytesAreReported();
+    void checksInOrderOneQuestionALook();
+    void aimFollowsTheDriver_data();
+    void aimFollowsTheDriver();
+    void bytesHeldInOurBufferWaitForThePort();
+    void cancelEndsAWaitAtOnce();
+    void receivedByteDuringAWaitStartsAPause();
+    void failedWriteIsAFailure();
+    void pacerNeverWaitsPastTheLongestWait_data();
+    void pacerNeverWaitsPastTheLongestWait();
+    void preciseWakeFiresOnceForTheLastDeadline_data();
+    void preciseWakeFiresOnceForTheLastDeadline();
+};
+
+void EngineTest::waitsStayShortWhileBytesAreReported_data()
+{
+    QTest::addColumn<qint64>("byteTimeNs");
+    QTest::addColumn<FakeLine::Script>("script");
+
+    // The count seen by one question is gone by the next: what used to plan 100 ms.
+    const auto flicker = [question = std::make_shared<int>(0)](const FakeLine&) {
+        return ++*question % 2;
+    };
+    QTest::newRow("count gone by the next question, 38400")
+        << qint64(260'000) << FakeLine::Script(flicker);
+    QTest::newRow("count gone by the next question, 1200")
+        << qint64(8'333'000) << FakeLine::Script(flicker);
+    QTest::newRow("16550 at 38400") << qint64(260'000) << clearsAfter(230us);
+    QTest::newRow("USB 0.5 ms at 38400") << qint64(260'000) << clearsAfter(500us);
+    QTest::newRow("USB 0.5 ms at 9600") << qint64(1'041'000) << clearsAfter(500us);
+    QTest::newRow("16550 at 1200") << qint64(8'333'000) << clearsAfter(8ms);
+    QTest::newRow("two bytes held, 19200") << qint64(520'000) << FakeLine::Script([](auto& line) {
+        return line.now() >= line.writtenAt() + 1ms ? 0 : 2;
+    });
+}
+
+void EngineTest::waitsStayShortWhileBytesAreReported()
+{
+    QFETCH(qint64, byteTimeNs);
+    QFETCH(FakeLine::Script, script);
+    const std::chrono::nanoseconds byteTime(byteTimeNs);
+    Bench bench(byteTime, script);
+    const QByteArray bytes = pattern(300);
+    bench.engine.start(bytes);
+    QVERIFY(bench.runToEnd());
+
+    QCOMPARE(bench.engine.outcome(), TransferEngine::Outcome::Completed);
+    QCOMPARE(bench.line.written(), bytes);
+    QCOMPARE(bench.view.m_value, bytes.size());
+    QVERIFY(!bench.wake.armed().isEmpty());
+    // Every wait planned while bytes were reported ends within a few byte times of the look.
+    for (const auto& armed : bench.wake.armed()) {
+        const auto wait = armed.deadline - armed.at;
+        QVERIFY2(wait >= 0ns && wait <= 3 * byteTime,
+                 qPrintable(QStringLiteral("waited %1 us, byte time %2 us")
+                                .arg(wait.count() / 1000)
+                                .arg(byteTime.count() / 1000)));
+    }
+}
+
+void EngineTest::checksInOrderOneQuestionALook()
+{
+    Bench bench(260us, clearsAfter(500us));
+    bench.engine.start(pattern(50));
+    QVERIFY(bench.runToEnd());
+    const QString log = bench.line.log();
+    // Empty the buffers, then for each byte: looks (received, then transmit) until the
+    // transmit count is 0, then the byte. Never two transmit questions in one look, never a
+    // byte after a look that saw bytes queued.
+    static const QRegularExpression perByte(QStringLiteral("^C(?:(?:Rt)*RTW){50}$"));
+    QVERIFY2(perByte.match(log).hasMatch(), qPrintable(log));
+}
+
+void EngineTest::aimFollowsTheDriver_data()
+{
+    QTest::addColumn<qint64>("byteTimeNs");
+    QTest::addColumn<qint64>("clearNs");
+
+    QTest::newRow("16550-like, 38400") << qint64(260'000) << qint64(240'000);
+    QTest::newRow("USB 0.5 ms, 38400") << qint64(260'000) << qint64(500'000);
+    QTest::newRow("USB 1 ms, 19200") << qint64(520'000) << qint64(1'000'000);
+    QTest::newRow("USB 0.125 ms, 9600") << qint64(1'041'000) << qint64(125'000);
+    QTest::newRow("1200") << qint64(8'333'000) << qint64(8'000'000);
+}
+
+// Once learnt, the look after a write lands just after the count empties: seldom early,
+// never long after.
+void EngineTest::aimFollowsTheDriver()
+{
+    QFETCH(qint64, byteTimeNs);
+    QFETCH(qint64, clearNs);
+    const std::chrono::nanoseconds byteTime(byteTimeNs);
+    const std::chrono::nanoseconds clear(clearNs);
+    constexpr int kBytes = 400;
+    constexpr int kLearning = 100;
+
+    QList<Clock::time_point> writes;
+    Bench bench(byteTime, clearsAfter(clear));
+    QObject::connect(&bench.engine, &TransferEngine::byteWritten,
+                     [&] { writes.append(bench.wake.now()); });
+    int questionsAtLearnt = 0;
+    QObject::connect(&bench.engine, &TransferEngine::byteWritten, [&](qint64 sent) {
+        if (sent == kLearning)
+            questionsAtLearnt = bench.line.questions();
+    });
+    bench.engine.start(pattern(kBytes));
+    QVERIFY(bench.runToEnd());
+
+    const LinePacer pacer(byteTime);
+    std::chrono::nanoseconds worstLate{};
+    for (int i = kLearning; i < kBytes; ++i)
+        worstLate = std::max(worstLate, writes[i] - (writes[i - 1] + clear));
+    QVERIFY2(worstLate <= 2 * pacer.retryStep(),
+             qPrintable(QStringLiteral("a byte went %1 us after the count emptied")
+                            .arg(worstLate.count() / 1000)));
+    // One look right after the write, one aimed; an early aim costs a few more, seldom.
+    const double looksPerByte =
+        double(bench.line.questions() - questionsAtLearnt) / double(kBytes - kLearning);
+    QVERIFY2(looksPerByte <= 2.6, qPrintable(QString::number(looksPerByte)));
+}
+
+// A full driver left bytes in our buffer (a pseudo-terminal does): the port says when they
+// move, so the engine waits for that, not for byte times it would only poll through.
+void EngineTest::bytesHeldInOurBufferWaitForThePort()
+{
+    bool full = true;
+    Bench bench(260us, [&full](const FakeLine&) { return full ? 1 : 0; });
+    bench.line.setHeld(1);
+    bench.engine.start(pattern(3));
+    QCoreApplication::processEvents();
+    QCOMPARE(bench.wake.armed().size(), 1);
+    const auto armed = bench.wake.armed().first();
+    QCOMPARE(armed.deadline - armed.at, LinePacer::kLongestWait);
+    QVERIFY(bench.line.written().isEmpty());
+
+    full = false;
+    bench.line.setHeld(0);
+    bench.line.reportActivity();
+    QVERIFY(bench.runToEnd());
+    QCOMPARE(bench.wake.armed().size(), 1);
+    QCOMPARE(bench.line.written(), pattern(3));
+}
+
+void EngineTest::cancelEndsAWaitAtOnce()
+{
+    Bench bench(8333us, clearsAfter(8ms));
+    bench.engine.start(pattern(100));
+    for (int turn = 0; turn < 100 && bench.line.written().size() < 5; ++turn) {
+        QCoreApplication::processEvents();
+        if (bench.wake.isActive())
+            bench.wake.fire();
+    }
+    QVERIFY(bench.wake.isActive());
+    const qsizetype sent = bench.line.written().size();
+    bench.engine.requestCancel();
+    QVERIFY(!bench.wake.isActive());
+    QTRY_VERIFY(bench.view.m_unloaded);
+    QCOMPARE(bench.view.m_cancels, 1);
+    QCOMPARE(bench.line.written().size(), sent);
+    QCOMPARE(bench.engine.outcome(), TransferEngine::Outcome::Cancelled);
+}
+
+void EngineTest::receivedByteDuringAWaitStartsAPause()
+{
+    Bench bench(8333us, clearsAfter(8ms));
+    bench.engine.start(pattern(100));
+    for (int turn = 0; turn < 100 && bench.line.written().size() < 5; ++turn) {
+        QCoreApplication::processEvents();
+        if (bench.wake.isActive())
+            bench.wake.fire();
+    }
+    QVERIFY(bench.wake.isActive());
+    const qsizetype sent = bench.line.written().size();
+    int ticksBeforeTheByte = 0;
+    QObject::connect(&bench.engine.tickTimer(), &QTimer::timeout, [&] {
+        if (bench.line.written().size() == sent)
+            ++ticksBeforeTheByte;
+    });
+    bench.line.setReceived(1);
+    bench.line.reportActivity();
+    QCoreApplication::processEvents();
+    // The wait gave way to the pause at once; no byte until its ten ticks are over.
+    QVERIFY(!bench.wake.isActive());
+    QVERIFY(bench.engine.tickTimer().isActive());
+    QCOMPARE(bench.line.written().size(), sent);
+    QDeadlineTimer deadline(10s);
+    while (bench.line.written().size() == sent && !deadline.hasExpired()) {
+        QTest::qWait(1);
+        if (bench.wake.isActive())
+            bench.wake.fire();
+    }
+    QCOMPARE(bench.line.written().size(), sent + 1);
+    // The tick that ends a pause writes the byte before this count sees it.
+    QVERIFY2(ticksBeforeTheByte >= TransferEngine::kPauseTicks - 1,
+             qPrintable(QString::number(ticksBeforeTheByte)));
+    bench.engine.abandon();
+}
+
+void EngineTest::failedWriteIsAFailure()
+{
+    Bench bench(260us, clearsAfter(200us));
+    bench.line.failWrites();
+    bench.engine.start(pattern(10));
+    QVERIFY(bench.runToEnd(1000));
+    QCOMPARE(bench.engine.outcome(), TransferEngine::Outcome::Failed);
+    QCOMPARE(bench.view.m_failures, 1);
+    QVERIFY(!bench.wake.isActive());
+}
+
+void EngineTest::pacerNeverWaitsPastTheLongestWait_data()
+{
+    QTest::addColumn<qint64>("byteTimeNs");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("afterWrite");
+
+    QTest::newRow("a full queue at 1200") << qint64(8'333'000) << 4096 << false;
+    QTest::newRow("a full queue at 1200, after a write") << qint64(8'333'000) << 4096 << true;
+    QTest::newRow("the largest count at 38400") << qint64(260'000) << 32767 << true;
+    QTest::newRow("one byte at 1200") << qint64(8'333'000) << 1 << false;
+}
+
+// Cancel and a received byte are answered at once anyway; a look at least this often keeps a
+// count that lies from holding the transfer long.
+void EngineTest::pacerNeverWaitsPastTheLongestWait()
+{
+    QFETCH(qint64, byteTimeNs);
+    QFETCH(int, count);
+    QFETCH(bool, afterWrite);
+    LinePacer pacer{std::chrono::nanoseconds(byteTimeNs)};
+    const Clock::time_point now{5s};
+    if (afterWrite)
+        pacer.wrote(now - 1us);
+    for (int look = 0; look < 3; ++look) {
+        const auto next = pacer.nextLook(now, count);
+        QVERIFY(next >= now);
+        QVERIFY(next - now <= LinePacer::kLongestWait);
+        QVERIFY(next - now <= std::max(LinePacer::Duration(byteTimeNs) * count, pacer.retryStep()));
+    }
+}
+
+enum class WakeStep { ArmPast, ArmSoon, ArmLater, Stop };
+
+void EngineTest::preciseWakeFiresOnceForTheLastDeadline_data()
+{
+    QTest::addColumn<QList<WakeStep>>("steps");
+    QTest::addColumn<int>("fires");
+
+    using S = WakeStep;
+    QTest::newRow("a moment already past") << QList<S>{S::ArmPast} << 1;
+    QTest::newRow("a moment soon") << QList<S>{S::ArmSoon} << 1;
+    QTest::newRow("stopped before its moment") << QList<S>{S::ArmSoon, S::Stop} << 0;
+    QTest::newRow("stopped after its moment, not yet delivered")
+        << QList<S>{S::ArmPast, S::Stop} << 0;
+    QTest::newRow("re-armed earlier") << QList<S>{S::ArmLater, S::ArmPast} << 1;
+    QTest::newRow("re-armed later, then stopped")
+        << QList<S>{S::ArmPast, S::ArmLater, S::Stop} << 0;
+}
+
+// The wake the engine runs on: the last deadline set counts, once; a stop holds even when
+// the moment had passed.
+void EngineTest::preciseWakeFiresOnceForTheLastDeadline()
+{
+    QFETCH(QList<WakeStep>, steps);
+    QFETCH(int, fires);
+    kibro::PreciseWakeTimer wake;
+    int fired = 0;
+    QObject::connect(&wake, &kibro::WakeTimer::timeout, [&] { ++fired; });
+    for (const WakeStep step : steps) {
+        switch (step) {
+        case WakeStep::ArmPast:
+            wake.startAt(wake.now() - 1ms);
+            QThread::msleep(2); // expired in the kernel, not yet seen by the event loop
+            break;
+        case WakeStep::ArmSoon:
+            wake.startAt(wake.now() + 2ms);
+            break;
+        case WakeStep::ArmLater:
+            wake.startAt(wake.now() + 1h);
+            break;
+        case WakeStep::Stop:
+            wake.stop();
+            break;
+        }
+    }
+    QCOMPARE(wake.isActive(), fires > 0);
+    if (fires > 0)
+        QTRY_COMPARE(fired, fires);
+    QTest::qWait(50);
+    QCOMPARE(fired, fires);
+    QVERIFY(!wake.isActive());
+}
+
+QTEST_MAIN(EngineTest)
+#include "tst_engine.moc"
