@@ -206,6 +206,7 @@ public:
                 return;
             idle = m_model->drain();
             writeLog();
+            flushLog();
         }
         // The last close waits for the line to fall idle, as the tty layer's closing wait does.
         sleepUntil(idle);
@@ -303,6 +304,7 @@ public:
             return;
         (void)m_model->drain();
         writeLog();
+        flushLog();
     }
 
 private:
@@ -372,27 +374,35 @@ private:
         }
     }
 
+    // Kept in memory until the port closes or the process ends: a write to the log for every
+    // byte would be billed to the program under test as its own work.
     void writeLog()
     {
         const std::vector<Time> starts = m_model->takeWireStarts();
         if (m_log < 0 || starts.empty())
             return;
-        std::string text;
-        text.reserve(starts.size() * 21);
         for (const Time start : starts) {
             char number[24];
             const auto end = std::to_chars(number, number + sizeof number, start.count()).ptr;
-            text.append(number, end);
-            text.push_back('\n');
+            m_pendingLog.append(number, end);
+            m_pendingLog.push_back('\n');
         }
-        for (size_t done = 0; done < text.size();) {
-            const ssize_t n = libc().write(m_log, text.data() + done, text.size() - done);
+        if (m_pendingLog.size() >= kLogChunk)
+            flushLog();
+    }
+
+    void flushLog()
+    {
+        for (size_t done = 0; m_log >= 0 && done < m_pendingLog.size();) {
+            const ssize_t n =
+                libc().write(m_log, m_pendingLog.data() + done, m_pendingLog.size() - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
             done += size_t(n);
         }
+        m_pendingLog.clear();
     }
 
     std::mutex m_mutex;
@@ -404,6 +414,8 @@ private:
     int m_bits = 10;
     std::optional<tcflag_t> m_remembered;
     int m_log = -1;
+    static constexpr size_t kLogChunk = 1 << 20;
+    std::string m_pendingLog;
 };
 
 // Never destroyed: the program's own static destructors may still close the port.
