@@ -2,6 +2,8 @@
 // with" starts it: which windows come up, in what order, and that START sends that file.
 // Saves the send window it opens as openFile.png.
 #include "pocketsim.h"
+#include "programprocess.h"
+#include "testdata.h"
 #include "xdisplay.h"
 
 #include <QDir>
@@ -92,50 +94,15 @@ void OpenFileScreens::startsWithFile()
     QFETCH(QString, file);
     QFETCH(bool, portWorks);
 
-    QTemporaryDir work(QDir::temp().filePath(QStringLiteral("kibro-XXXXXX")));
-    QVERIFY(work.isValid());
-    const QString config = work.filePath(QStringLiteral("config"));
-    const QString samples = work.filePath(QStringLiteral("samples"));
-    QVERIFY(QDir().mkpath(config) && QDir().mkpath(samples));
-    {
-        QFile sample(QDir(samples).filePath(kSampleName));
-        QVERIFY(sample.open(QIODevice::WriteOnly));
-        QCOMPARE(sample.write(kSampleBytes), kSampleBytes.size());
-        QVERIFY(sample.flush());
-        QVERIFY(sample.setFileTime(QDateTime(QDate(2024, 4, 1), QTime(9, 30)),
-                                   QFileDevice::FileModificationTime));
-    }
-    PocketSim sim;
-    QVERIFY2(sim.start(work.filePath(QStringLiteral("COM1"))), qPrintable(sim.errorString()));
-    {
-        QSettings store(QDir(config).filePath(QStringLiteral("QUEPA_Kibro.conf")),
-                        QSettings::IniFormat);
-        for (int port = 0; port <= 3; ++port)
-            store.setValue(QStringLiteral("Ports/COM%1").arg(port),
-                           work.filePath(QStringLiteral("no-device-%1").arg(port)));
-        if (portWorks)
-            store.setValue(QStringLiteral("Ports/COM1"), sim.linkPath());
-        store.sync();
-        QCOMPARE(store.status(), QSettings::NoError);
-    }
-
+    ProgramProcess program;
+    RIG_OK(program.prepare(portWorks));
+    RIG_OK(program.writeSample(kSampleName, kSampleBytes));
+    PocketSim& sim = program.sim();
+    QProcess& kibro = program.process();
     // Started elsewhere, as a file manager would: the folder comes from the argument.
-    QProcess kibro;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    kibro.setProcessEnvironment(env);
-    kibro.setWorkingDirectory(config);
-    kibro.setProcessChannelMode(QProcess::ForwardedChannels);
-    kibro.start(QStringLiteral(KIBRO_EXE), {QDir(samples).filePath(file)});
-    QVERIFY2(kibro.waitForStarted(kWaitMs), qPrintable(kibro.errorString()));
+    RIG_OK(program.start(QStringLiteral(KIBRO_EXE), {QDir(program.samplesDir()).filePath(file)},
+                         program.configDir()));
     m_pid = kibro.processId();
-    const auto stop = qScopeGuard([&kibro] {
-        if (kibro.state() != QProcess::NotRunning) {
-            kibro.kill();
-            kibro.waitForFinished(kWaitMs);
-        }
-    });
 
     // Start-up as without a FILE comes first: the port's box, then the settings window.
     if (!portWorks) {

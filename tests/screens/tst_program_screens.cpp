@@ -3,6 +3,8 @@
 // PNGs for the docs.
 #include "design.h"
 #include "pocketsim.h"
+#include "programprocess.h"
+#include "testdata.h"
 #include "xdisplay.h"
 
 #include <QDir>
@@ -199,51 +201,14 @@ void ProgramScreens::press(const XDisplay::Window& window,
 void ProgramScreens::windowsKeysAndScreenshots()
 {
     // The folder shows in the main window's directory list, and so in the screenshot.
-    QTemporaryDir work(QDir::temp().filePath(QStringLiteral("kibro-XXXXXX")));
-    QVERIFY(work.isValid());
-    const QString config = work.filePath(QStringLiteral("config"));
-    const QString files = work.filePath(QStringLiteral("samples"));
-    QVERIFY(QDir().mkpath(config) && QDir().mkpath(files));
-    {
-        QFile sample(QDir(files).filePath(kSampleName));
-        QVERIFY(sample.open(QIODevice::WriteOnly));
-        QCOMPARE(sample.write(kSampleBytes), kSampleBytes.size());
-        QVERIFY(sample.flush());
-        // A fixed time stamp keeps the screenshot the same from run to run.
-        QVERIFY(sample.setFileTime(QDateTime(QDate(2024, 4, 1), QTime(9, 30)),
-                                   QFileDevice::FileModificationTime));
-    }
-
-    PocketSim sim;
-    QVERIFY2(sim.start(work.filePath(QStringLiteral("COM1"))), qPrintable(sim.errorString()));
-    const QString storeFile = QDir(config).filePath(QStringLiteral("QUEPA_Kibro.conf"));
-    {
-        QSettings store(storeFile, QSettings::IniFormat);
-        for (int port = 0; port <= 3; ++port)
-            store.setValue(QStringLiteral("Ports/COM%1").arg(port),
-                           work.filePath(QStringLiteral("no-device-%1").arg(port)));
-        store.setValue(QStringLiteral("Ports/COM1"), sim.linkPath());
-        store.sync();
-        QCOMPARE(store.status(), QSettings::NoError);
-    }
-
-    QProcess kibro;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    kibro.setProcessEnvironment(env);
-    kibro.setWorkingDirectory(files);
-    kibro.setProcessChannelMode(QProcess::ForwardedChannels);
-    kibro.setProgram(QStringLiteral(KIBRO_EXE));
-    kibro.start();
-    QVERIFY2(kibro.waitForStarted(kWaitMs), qPrintable(kibro.errorString()));
+    ProgramProcess program;
+    RIG_OK(program.prepare());
+    RIG_OK(program.writeSample(kSampleName, kSampleBytes));
+    PocketSim& sim = program.sim();
+    QProcess& kibro = program.process();
+    const QString storeFile = program.storeFile();
+    RIG_OK(program.start(QStringLiteral(KIBRO_EXE), {}, program.samplesDir()));
     m_pid = kibro.processId();
-    const auto stop = qScopeGuard([&kibro] {
-        if (kibro.state() != QProcess::NotRunning) {
-            kibro.kill();
-            kibro.waitForFinished(kWaitMs);
-        }
-    });
 
     // The main window, at the stored (here the default) position of 1000 twips.
     const auto mainWindow = waitForWindow(kMainTitle);

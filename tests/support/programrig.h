@@ -168,10 +168,3 @@ private:
 };
 
 using ProgramRig = BasicProgramRig<TestStore>;
-
-// Fails the test with the reason a rig step gave, if it gave one.
-#define RIG_OK(expression)                                                                         \
-    do {                                                                                           \
-        const QString why_ = (expression);                                                         \
-        QVERIFY2(why_.isEmpty(), qPrintable(why_));                                                \
-    } while (false)

@@ -32,3 +32,10 @@ inline const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
 [[nodiscard]] std::chrono::milliseconds processCpu();
 
 } // namespace testdata
+
+// Fails the test with the reason a rig step gave, if it gave one.
+#define RIG_OK(expression)                                                                         \
+    do {                                                                                           \
+        const QString why_ = (expression);                                                         \
+        QVERIFY2(why_.isEmpty(), qPrintable(why_));                                                \
+    } while (false)
