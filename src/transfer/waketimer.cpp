@@ -45,10 +45,11 @@ void PreciseWakeTimer::startAt(Clock::time_point deadline)
         // The steady clock is CLOCK_MONOTONIC here; zero would disarm, so at least 1 ns.
         const auto since = std::max(deadline.time_since_epoch(), nanoseconds(1));
         const auto secs = duration_cast<seconds>(since);
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(secs.count());
-        spec.it_value.tv_nsec = static_cast<long>(duration_cast<nanoseconds>(since - secs).count());
-        if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+        itimerspec expiry{};
+        expiry.it_value.tv_sec = static_cast<time_t>(secs.count());
+        expiry.it_value.tv_nsec =
+            static_cast<long>(duration_cast<nanoseconds>(since - secs).count());
+        if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &expiry, nullptr) == 0)
             return;
     }
 #endif

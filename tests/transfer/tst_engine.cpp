@@ -156,6 +156,16 @@ struct Bench
         return view.m_unloaded;
     }
 
+    // Turns the loop, firing each wake, until count bytes are out or the turns run out.
+    void runUntilWritten(qsizetype count, int maxTurns = 100)
+    {
+        for (int turn = 0; turn < maxTurns && line.written().size() < count; ++turn) {
+            QCoreApplication::processEvents();
+            if (wake.isActive())
+                wake.fire();
+        }
+    }
+
     FakeWake wake;
     FakeLine line;
     FakeView view;
@@ -325,11 +335,7 @@ void EngineTest::cancelEndsAWaitAtOnce()
 {
     Bench bench(8333us, clearsAfter(8ms));
     bench.engine.start(pattern(100));
-    for (int turn = 0; turn < 100 && bench.line.written().size() < 5; ++turn) {
-        QCoreApplication::processEvents();
-        if (bench.wake.isActive())
-            bench.wake.fire();
-    }
+    bench.runUntilWritten(5);
     QVERIFY(bench.wake.isActive());
     const qsizetype sent = bench.line.written().size();
     bench.engine.requestCancel();
@@ -344,11 +350,7 @@ void EngineTest::receivedByteDuringAWaitStartsAPause()
 {
     Bench bench(8333us, clearsAfter(8ms));
     bench.engine.start(pattern(100));
-    for (int turn = 0; turn < 100 && bench.line.written().size() < 5; ++turn) {
-        QCoreApplication::processEvents();
-        if (bench.wake.isActive())
-            bench.wake.fire();
-    }
+    bench.runUntilWritten(5);
     QVERIFY(bench.wake.isActive());
     const qsizetype sent = bench.line.written().size();
     int ticksBeforeTheByte = 0;
