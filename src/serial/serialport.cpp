@@ -269,18 +269,13 @@ void SerialPort::write(const QByteArray& bytes)
         refuse(ErrorNumber::WriteFailed, m_port.errorString());
 }
 
-std::chrono::microseconds SerialPort::byteTime() const
+std::chrono::nanoseconds SerialPort::byteTime() const
 {
     using namespace std::chrono;
-    const auto micros = duration_cast<microseconds>(seconds(1)).count() * m_line.bitsPerByte();
-    return microseconds(std::max<qint64>(1, micros / std::max(1, m_line.baudRate)));
-}
-
-std::chrono::microseconds SerialPort::driverDrainTime() const
-{
-    if (!isOpen())
-        return std::chrono::microseconds::zero();
-    return byteTime() * driverQueue(QSerialPort::Output);
+    const auto nanos = duration_cast<nanoseconds>(seconds(1)).count() * m_line.bitsPerByte();
+    // Rounded up: the estimate of when the line is free must not run ahead of it.
+    const qint64 baud = std::max(1, m_line.baudRate);
+    return nanoseconds(std::max<qint64>(1, (nanos + baud - 1) / baud));
 }
 
 void SerialPort::onError(QSerialPort::SerialPortError error)

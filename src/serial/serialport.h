@@ -69,11 +69,9 @@ public:
     // has room, which bytesWritten (activity) reports.
     [[nodiscard]] qint64 heldOutgoingBytes() const noexcept { return m_port.bytesToWrite(); }
 
-    // How long one byte takes on the line with the current settings.
-    [[nodiscard]] std::chrono::microseconds byteTime() const;
-    // How long the bytes the driver reports queued take to leave; zero when it reports
-    // none (a pseudo-terminal never does).
-    [[nodiscard]] std::chrono::microseconds driverDrainTime() const;
+    // How long one byte takes on the line with the current settings. To the nanosecond: the
+    // sender paces thousands of bytes by it, and a rounded time drifts from the line.
+    [[nodiscard]] std::chrono::nanoseconds byteTime() const;
 
     // The device the current port number opens (empty when it has none).
     [[nodiscard]] QString deviceName() const;

@@ -11,6 +11,17 @@ using namespace std::chrono_literals;
 // Below this, a wake costs more than the precision it buys.
 constexpr LinePacer::Duration kShortestStep = 20us;
 constexpr LinePacer::Duration kLongestStep = 1ms;
+// How far one wake moves the estimate of how late wakes come.
+constexpr LinePacer::Duration kLateStep = 2us;
+// The slowest adapter's round trip from a write to its count's emptying.
+constexpr LinePacer::Duration kLongestRoundTrip = 2ms;
+// What an adapter that holds many bytes keeps queued: enough to ride out a stall of the
+// program, little enough that a cancel stops the line soon.
+constexpr LinePacer::Duration kCushion = 50ms;
+// Looks right after a write that found bytes, in a row, before such looks stop; and how many
+// writes go by before one is tried again, should the hardware have changed its ways.
+constexpr int kHeldBeforeSkipping = 8;
+constexpr int kSkippedBeforeTrying = 64;
 
 } // namespace
 
@@ -25,6 +36,31 @@ void LinePacer::setByteTime(Duration byteTime)
     m_aim = m_byteTime;
     m_lateStreak = 0;
     m_writtenAt.reset();
+    m_lineFree = {};
+    m_passesAtOnce = false;
+    m_heldAtOnce = 0;
+    m_writesSkipped = 0;
+}
+
+bool LinePacer::worthLookingAtOnce()
+{
+    if (m_heldAtOnce < kHeldBeforeSkipping)
+        return true;
+    if (++m_writesSkipped < kSkippedBeforeTrying)
+        return false;
+    m_writesSkipped = 0;
+    return true;
+}
+
+void LinePacer::lookedAtOnce(bool empty)
+{
+    m_heldAtOnce = empty ? 0 : std::min(m_heldAtOnce + 1, kHeldBeforeSkipping);
+    // Hardware that takes a byte at once when it has room was still full at a look the
+    // line's rate set: the line runs behind its rate, so the estimate of when it is free
+    // moves on. (An adapter holds every byte a while; that says nothing.)
+    if (!empty && m_clearedByRate && m_passesAtOnce)
+        m_lineFree += retryStep();
+    m_clearedByRate = false;
 }
 
 LinePacer::Duration LinePacer::retryStep() const
@@ -32,11 +68,20 @@ LinePacer::Duration LinePacer::retryStep() const
     return std::clamp(m_byteTime / 8, kShortestStep, kLongestStep);
 }
 
+LinePacer::Duration LinePacer::lead() const
+{
+    const Duration underAByte = m_byteTime / 2;
+    return m_passesAtOnce ? underAByte : std::max(underAByte, kCushion);
+}
+
 void LinePacer::wrote(Clock::time_point at)
 {
     m_writtenAt = at;
     m_aimed = false;
     m_early = false;
+    // A line a little fast of its rate is then fed at its rate: it idles by the difference, and
+    // the looks never fall behind.
+    m_lineFree = std::max(m_lineFree, at) + m_byteTime;
 }
 
 LinePacer::Clock::time_point LinePacer::nextLook(Clock::time_point now, int count)
@@ -55,19 +100,30 @@ LinePacer::Clock::time_point LinePacer::nextLook(Clock::time_point now, int coun
         m_early = true;
         next = now + retryStep() + more;
     }
+    const Clock::time_point byRate = m_lineFree - lead() - m_wakeLate;
+    m_rateBound = byRate > next;
+    if (m_rateBound)
+        next = byRate;
     return std::clamp(next, now, now + kLongestWait);
 }
 
 void LinePacer::woke(Clock::time_point deadline, Clock::time_point now)
 {
     const Duration late = std::clamp<Duration>(now - deadline, Duration::zero(), kLongestStep);
-    m_wakeLate += (late - m_wakeLate) / 8;
+    // The usual lateness, not the mean: a wake that came a millisecond late now and then must
+    // not make the others early.
+    m_wakeLate += late > m_wakeLate ? kLateStep : -std::min(kLateStep, m_wakeLate);
 }
 
 void LinePacer::cleared(Clock::time_point now)
 {
-    if (!m_writtenAt || !m_aimed) {
-        // Emptied before any aimed look: nothing learnt (a 16550 whose FIFO took the byte).
+    m_clearedByRate = m_rateBound;
+    m_rateBound = false;
+    if (!m_writtenAt || !m_aimed || m_clearedByRate) {
+        // Emptied before any aimed look (a 16550 whose FIFO took the byte), or at a look the
+        // line's rate put off: nothing learnt of the aim.
+        if (m_writtenAt && !m_aimed)
+            m_passesAtOnce = true;
         m_writtenAt.reset();
         return;
     }
@@ -82,7 +138,9 @@ void LinePacer::cleared(Clock::time_point now)
         m_aim -= (step / 16) * (1 << std::min(m_lateStreak, 8));
         ++m_lateStreak;
     }
-    m_aim = std::clamp(m_aim, Duration::zero(), kLongestWait);
+    // However the count behaves, a queue of one byte empties within a few byte times or an
+    // adapter's round trip.
+    m_aim = std::clamp(m_aim, Duration::zero(), std::max(3 * m_byteTime, kLongestRoundTrip));
     m_writtenAt.reset();
 }
 

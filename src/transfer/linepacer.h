@@ -9,6 +9,12 @@ namespace kibro {
 // still has work: a 16550 keeps one or two bytes beyond what its count shows, a USB adapter
 // empties its count a fixed latency after each write. The first look after a write is aimed
 // where the queue should have emptied; the aim is learnt from what each such look finds.
+// No look comes before the line could have sent all but the last part of what was written: a
+// line cannot go faster than its rate, so until then the line has work. Where the driver
+// hands a byte to the hardware at once when it has room (a 16550's FIFO), that part is under
+// a byte, and one wake sends two bytes. Elsewhere (a USB adapter holds each byte a round trip,
+// and its chip many bytes) it is a cushion of some milliseconds: looks then come at the line's
+// rate and find the queue empty, instead of hunting for the moment it empties.
 class LinePacer
 {
 public:
@@ -23,6 +29,7 @@ public:
     void setByteTime(Duration byteTime);
     [[nodiscard]] Duration byteTime() const noexcept { return m_byteTime; }
 
+    // A byte was handed to the driver no earlier than at.
     void wrote(Clock::time_point at);
     // A look found count bytes still queued (count > 0): when to look next.
     [[nodiscard]] Clock::time_point nextLook(Clock::time_point now, int count);
@@ -31,19 +38,39 @@ public:
     // A wake planned for deadline came at now: how late wakes come is taken off the aim.
     void woke(Clock::time_point deadline, Clock::time_point now);
 
+    // Whether to look again right after a write, before any wait: worth it where the hardware
+    // often takes a byte at once, a question wasted where it never does.
+    [[nodiscard]] bool worthLookingAtOnce();
+    // A look right after a write found the queue empty (or not).
+    void lookedAtOnce(bool empty);
+
     // The time from a write to the queue's emptying, as learnt so far.
     [[nodiscard]] Duration aim() const noexcept { return m_aim; }
     // The step between looks once the aimed one came too early.
     [[nodiscard]] Duration retryStep() const;
+    // The earliest the line can have sent everything written so far.
+    [[nodiscard]] Clock::time_point lineFreeAt() const noexcept { return m_lineFree; }
+    // How much of the line's work is left when a look is aimed by the line's rate.
+    [[nodiscard]] Duration lead() const;
 
 private:
     Duration m_byteTime;
     Duration m_aim;
     Duration m_wakeLate{};
     std::optional<Clock::time_point> m_writtenAt;
+    Clock::time_point m_lineFree{};
     int m_lateStreak = 0;
+    int m_heldAtOnce = 0;
+    int m_writesSkipped = 0;
     bool m_aimed = false;
     bool m_early = false;
+    // The look planned last was set by the line's rate rather than the aim: what it finds
+    // says nothing of the aim.
+    bool m_rateBound = false;
+    // The last look that found the queue empty was one the line's rate set.
+    bool m_clearedByRate = false;
+    // A byte has left the driver's count the moment it was written.
+    bool m_passesAtOnce = false;
 };
 
 } // namespace kibro

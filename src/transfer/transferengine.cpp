@@ -121,6 +121,7 @@ void TransferEngine::onTick()
 void TransferEngine::startPause(Stage resumeAt)
 {
     m_yield.stop();
+    m_justWrote = false;
     m_tickCount = 0;
     m_afterPause = resumeAt;
     m_pausing = true;
@@ -147,6 +148,7 @@ void TransferEngine::onLineActivity()
 void TransferEngine::stopWaiting()
 {
     m_waiting = false;
+    m_justWrote = false;
     m_wake.stop();
     if (m_pausing) {
         m_tickTimer.stop();
@@ -187,6 +189,14 @@ void TransferEngine::run()
                 m_stage = Stage::CheckReceived;
                 break;
             case Stage::CheckReceived:
+                if (m_justWrote && !m_pacer.worthLookingAtOnce()) {
+                    // The byte just written is still queued, as every time lately: wait for it
+                    // without asking.
+                    m_justWrote = false;
+                    waitForLine(m_pacer.nextLook(m_wake.now(), 1));
+                    m_running = false;
+                    return;
+                }
                 m_stage = Stage::CheckTransmit;
                 if (m_line.receivedCount() != 0) {
                     startPause(Stage::CheckTransmit);
@@ -199,6 +209,10 @@ void TransferEngine::run()
                 // plan a wait for nothing.
                 const TransferLine::TransmitQueue queue = m_line.transmitQueue();
                 const auto now = m_wake.now();
+                // Bytes held in our own buffer say nothing of the hardware.
+                if (m_justWrote && queue.held == 0)
+                    m_pacer.lookedAtOnce(queue.count == 0);
+                m_justWrote = false;
                 if (queue.count != 0) {
                     // After the wait, received bytes are looked at again before the next
                     // look at the line: the same as the check before it.
@@ -211,12 +225,15 @@ void TransferEngine::run()
                     return;
                 }
                 m_pacer.cleared(now);
+                m_clearedAt = now;
                 m_stage = Stage::Write;
                 break;
             }
             case Stage::Write:
                 m_line.writeByte(m_bytes[m_index]);
-                m_pacer.wrote(m_wake.now());
+                // The moment before the write: the byte cannot have started earlier.
+                m_pacer.wrote(m_clearedAt);
+                m_justWrote = true;
                 ++m_index;
                 m_view.setProgressValue(static_cast<int>(m_index));
                 emit byteWritten(m_index);

@@ -97,6 +97,7 @@ private:
     TransferView& m_view;
     LinePacer m_pacer;
     LinePacer::Clock::time_point m_lookAt{};
+    LinePacer::Clock::time_point m_clearedAt{};
     QByteArray m_bytes;
     QElapsedTimer m_slice;
     qint64 m_index = 0;
@@ -107,6 +108,8 @@ private:
     bool m_waiting = false;
     bool m_pausing = false;
     bool m_windowClosed = false;
+    // The pass wrote a byte and has not looked at the line since.
+    bool m_justWrote = false;
     qint16 m_cancelFlag = 0;
     qint16 m_tickCount = 0;
     Stage m_afterPause = Stage::Top;

@@ -7,8 +7,6 @@
 #if defined(Q_OS_LINUX)
 #include <sys/timerfd.h>
 #include <unistd.h>
-
-#include <cstdint>
 #endif
 
 namespace kibro {
@@ -40,6 +38,7 @@ void PreciseWakeTimer::startAt(Clock::time_point deadline)
 {
     using namespace std::chrono;
     m_active = true;
+    m_deadline = deadline;
 #if defined(Q_OS_LINUX)
     if (m_fd >= 0) {
         // The steady clock is CLOCK_MONOTONIC here; zero would disarm, so at least 1 ns.
@@ -61,6 +60,11 @@ void PreciseWakeTimer::stop()
 {
     m_active = false;
     m_fallback.stop();
+    disarm();
+}
+
+void PreciseWakeTimer::disarm()
+{
 #if defined(Q_OS_LINUX)
     if (m_fd >= 0) {
         const itimerspec off{};
@@ -71,13 +75,14 @@ void PreciseWakeTimer::stop()
 
 void PreciseWakeTimer::onTimerFd()
 {
-#if defined(Q_OS_LINUX)
-    // Re-arming or stopping clears an expiry the event loop had not yet delivered.
-    std::uint64_t expirations = 0;
-    if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations)
+    // Setting the timer clears an expiry, so the wake reads nothing: whoever hears it arms the
+    // next one, or it is disarmed here. A wake the event loop saw before the timer was set
+    // again for later is no wake at all.
+    if (m_active && now() < m_deadline)
         return;
-#endif
     onExpired();
+    if (!m_active)
+        disarm();
 }
 
 void PreciseWakeTimer::onExpired()

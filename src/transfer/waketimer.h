@@ -48,8 +48,10 @@ public:
 private:
     void onTimerFd();
     void onExpired();
+    void disarm();
 
     int m_fd = -1;
+    Clock::time_point m_deadline{};
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_fallback;
     bool m_active = false;

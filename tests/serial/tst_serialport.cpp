@@ -87,6 +87,8 @@ private slots:
     void inBufferCountSeesAnswerAndEmpties_data();
     void inBufferCountSeesAnswerAndEmpties();
     void lostPortIsReported();
+    void byteTimeKeepsTheLineRate_data();
+    void byteTimeKeepsTheLineRate();
 };
 
 void TestSerialPort::everyByteValueArrivesUnchanged()
@@ -271,6 +273,33 @@ void TestSerialPort::lostPortIsReported()
     QTest::qWait(1000);
     QVERIFY2(cpuTime() - before < 500ms, "busy while idle after losing the port");
     QCOMPARE(lost.count(), 1);
+}
+
+void TestSerialPort::byteTimeKeepsTheLineRate_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<qint64>("bitsPerSecond");
+    QTest::addColumn<int>("bitsPerByte");
+
+    QTest::newRow("1200 8N1") << QStringLiteral("1200,N,8,1") << qint64(1200) << 10;
+    QTest::newRow("9600 8N1") << QStringLiteral("9600,N,8,1") << qint64(9600) << 10;
+    QTest::newRow("38400 8N1") << QStringLiteral("38400,N,8,1") << qint64(38400) << 10;
+    QTest::newRow("19200 7E2") << QStringLiteral("19200,E,7,2") << qint64(19200) << 11;
+}
+
+// A sender paces thousands of bytes by this time: over a whole file it stays within a
+// nanosecond a byte of the line, and never shorter than the line's own.
+void TestSerialPort::byteTimeKeepsTheLineRate()
+{
+    QFETCH(QString, settings);
+    QFETCH(qint64, bitsPerSecond);
+    QFETCH(int, bitsPerByte);
+    SerialPort comm;
+    comm.setSettings(settings);
+    const qint64 exactTimesRate = 1'000'000'000LL * bitsPerByte;
+    const qint64 ns = std::chrono::nanoseconds(comm.byteTime()).count();
+    QVERIFY2(ns * bitsPerSecond >= exactTimesRate, qPrintable(QString::number(ns)));
+    QVERIFY2((ns - 1) * bitsPerSecond < exactTimesRate, qPrintable(QString::number(ns)));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)
