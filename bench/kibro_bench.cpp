@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -136,6 +137,14 @@ public:
     std::optional<RunResult> send(const QByteArray& bytes, std::chrono::milliseconds timeout)
     {
         QPointer<kibro::SendWindow> window = open(bytes);
+        if (!window)
+            return std::nullopt;
+        // A user presses START on a window already drawn: its first paint is not the
+        // transfer's.
+        waitUntil(
+            [&] { return window && window->windowHandle() && window->windowHandle()->isExposed(); },
+            5s);
+        waitUntil([] { return false; }, 300ms);
         if (!window)
             return std::nullopt;
         QElapsedTimer wall;

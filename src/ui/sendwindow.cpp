@@ -142,6 +142,9 @@ void SendWindow::onStartClicked()
         unload();
         return;
     }
+    // The window's own changes (START greyed) are drawn now, while the line is idle, rather
+    // than between the first bytes, where a slow X server would leave it without work.
+    repaint();
     m_engine.start(read.bytes);
 }
 
