@@ -38,23 +38,25 @@ void LinePacer::setByteTime(Duration byteTime)
     m_writtenAt.reset();
     m_lineFree = {};
     m_passesAtOnce = false;
-    m_heldAtOnce = 0;
-    m_writesSkipped = 0;
+    m_heldAtOnce = {};
+    m_writesSkipped = {};
 }
 
-bool LinePacer::worthLookingAtOnce()
+bool LinePacer::worthLookingAtOnce(int inPass)
 {
-    if (m_heldAtOnce < kHeldBeforeSkipping)
+    const std::size_t which = inPass > 1 ? 1 : 0;
+    if (m_heldAtOnce[which] < kHeldBeforeSkipping)
         return true;
-    if (++m_writesSkipped < kSkippedBeforeTrying)
+    if (++m_writesSkipped[which] < kSkippedBeforeTrying)
         return false;
-    m_writesSkipped = 0;
+    m_writesSkipped[which] = 0;
     return true;
 }
 
-void LinePacer::lookedAtOnce(bool empty)
+void LinePacer::lookedAtOnce(int inPass, bool empty)
 {
-    m_heldAtOnce = empty ? 0 : std::min(m_heldAtOnce + 1, kHeldBeforeSkipping);
+    int& held = m_heldAtOnce[inPass > 1 ? 1 : 0];
+    held = empty ? 0 : std::min(held + 1, kHeldBeforeSkipping);
     // Hardware that takes a byte at once when it has room was still full at a look the
     // line's rate set: the line runs behind its rate, so the estimate of when it is free
     // moves on. (An adapter holds every byte a while; that says nothing.)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <optional>
 
@@ -38,11 +39,12 @@ public:
     // A wake planned for deadline came at now: how late wakes come is taken off the aim.
     void woke(Clock::time_point deadline, Clock::time_point now);
 
-    // Whether to look again right after a write, before any wait: worth it where the hardware
-    // often takes a byte at once, a question wasted where it never does.
-    [[nodiscard]] bool worthLookingAtOnce();
-    // A look right after a write found the queue empty (or not).
-    void lookedAtOnce(bool empty);
+    // Whether to look again right after a write, the inPass-th since the last wait: worth it
+    // where the hardware often takes that byte at once, a question wasted where it never
+    // does (a USB adapter; a 16550 once its FIFO holds a byte).
+    [[nodiscard]] bool worthLookingAtOnce(int inPass);
+    // A look right after the inPass-th write found the queue empty (or not).
+    void lookedAtOnce(int inPass, bool empty);
 
     // The time from a write to the queue's emptying, as learnt so far.
     [[nodiscard]] Duration aim() const noexcept { return m_aim; }
@@ -60,8 +62,10 @@ private:
     std::optional<Clock::time_point> m_writtenAt;
     Clock::time_point m_lineFree{};
     int m_lateStreak = 0;
-    int m_heldAtOnce = 0;
-    int m_writesSkipped = 0;
+    // Looks right after a write that found it queued, in a row: after the first write since
+    // a wait, and after later ones.
+    std::array<int, 2> m_heldAtOnce{};
+    std::array<int, 2> m_writesSkipped{};
     bool m_aimed = false;
     bool m_early = false;
     // The look planned last was set by the line's rate rather than the aim: what it finds

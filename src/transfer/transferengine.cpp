@@ -122,6 +122,7 @@ void TransferEngine::startPause(Stage resumeAt)
 {
     m_yield.stop();
     m_justWrote = false;
+    m_writtenThisPass = 0;
     m_tickCount = 0;
     m_afterPause = resumeAt;
     m_pausing = true;
@@ -131,6 +132,7 @@ void TransferEngine::startPause(Stage resumeAt)
 void TransferEngine::waitForLine(LinePacer::Clock::time_point lookAt)
 {
     m_yield.stop();
+    m_writtenThisPass = 0;
     m_waiting = true;
     m_lookAt = lookAt;
     m_wake.startAt(lookAt);
@@ -189,7 +191,7 @@ void TransferEngine::run()
                 m_stage = Stage::CheckReceived;
                 break;
             case Stage::CheckReceived:
-                if (m_justWrote && !m_pacer.worthLookingAtOnce()) {
+                if (m_justWrote && !m_pacer.worthLookingAtOnce(m_writtenThisPass)) {
                     // The byte just written is still queued, as every time lately: wait for it
                     // without asking.
                     m_justWrote = false;
@@ -211,7 +213,7 @@ void TransferEngine::run()
                 const auto now = m_wake.now();
                 // Bytes held in our own buffer say nothing of the hardware.
                 if (m_justWrote && queue.held == 0)
-                    m_pacer.lookedAtOnce(queue.count == 0);
+                    m_pacer.lookedAtOnce(m_writtenThisPass, queue.count == 0);
                 m_justWrote = false;
                 if (queue.count != 0) {
                     // After the wait, received bytes are looked at again before the next
@@ -234,6 +236,7 @@ void TransferEngine::run()
                 // The moment before the write: the byte cannot have started earlier.
                 m_pacer.wrote(m_clearedAt);
                 m_justWrote = true;
+                ++m_writtenThisPass;
                 ++m_index;
                 m_view.setProgressValue(static_cast<int>(m_index));
                 emit byteWritten(m_index);

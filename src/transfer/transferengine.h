@@ -110,6 +110,8 @@ private:
     bool m_windowClosed = false;
     // The pass wrote a byte and has not looked at the line since.
     bool m_justWrote = false;
+    // Bytes written since the last wait.
+    int m_writtenThisPass = 0;
     qint16 m_cancelFlag = 0;
     qint16 m_tickCount = 0;
     Stage m_afterPause = Stage::Top;
