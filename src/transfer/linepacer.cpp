@@ -13,6 +13,8 @@ constexpr LinePacer::Duration kShortestStep = 20us;
 constexpr LinePacer::Duration kLongestStep = 1ms;
 // How far one wake moves the estimate of how late wakes come.
 constexpr LinePacer::Duration kLateStep = 2us;
+// Settles where one wake in kTailSteps + 1 comes later.
+constexpr int kTailSteps = 32;
 // The slowest adapter's round trip from a write to its count's emptying.
 constexpr LinePacer::Duration kLongestRoundTrip = 2ms;
 // What an adapter that holds many bytes keeps queued: enough to ride out a stall of the
@@ -72,8 +74,13 @@ LinePacer::Duration LinePacer::retryStep() const
 
 LinePacer::Duration LinePacer::lead() const
 {
-    const Duration underAByte = m_byteTime / 2;
-    return m_passesAtOnce ? underAByte : std::max(underAByte, kCushion);
+    if (m_passesAtOnce) {
+        // Enough for all but the latest few wakes, yet no look earlier than a byte before the
+        // line is free, which would find the FIFO still full.
+        const Duration spread = m_wakeLateTail - m_wakeLate + kShortestStep;
+        return std::clamp(spread, m_byteTime / 4, m_byteTime * 7 / 8);
+    }
+    return std::max(m_byteTime / 2, kCushion);
 }
 
 void LinePacer::wrote(Clock::time_point at)
@@ -115,6 +122,9 @@ void LinePacer::woke(Clock::time_point deadline, Clock::time_point now)
     // The usual lateness, not the mean: a wake that came a millisecond late now and then must
     // not make the others early.
     m_wakeLate += late > m_wakeLate ? kLateStep : -std::min(kLateStep, m_wakeLate);
+    // And how late the latest few in a hundred come: up a long step, down a short one.
+    m_wakeLateTail +=
+        late > m_wakeLateTail ? kTailSteps * kLateStep : -std::min(kLateStep, m_wakeLateTail);
 }
 
 void LinePacer::cleared(Clock::time_point now)

@@ -50,8 +50,6 @@ public:
     [[nodiscard]] Duration aim() const noexcept { return m_aim; }
     // The step between looks once the aimed one came too early.
     [[nodiscard]] Duration retryStep() const;
-    // The earliest the line can have sent everything written so far.
-    [[nodiscard]] Clock::time_point lineFreeAt() const noexcept { return m_lineFree; }
     // How much of the line's work is left when a look is aimed by the line's rate.
     [[nodiscard]] Duration lead() const;
 
@@ -59,7 +57,9 @@ private:
     Duration m_byteTime;
     Duration m_aim;
     Duration m_wakeLate{};
+    Duration m_wakeLateTail{};
     std::optional<Clock::time_point> m_writtenAt;
+    // The earliest the line can have sent everything written so far.
     Clock::time_point m_lineFree{};
     int m_lateStreak = 0;
     // Looks right after a write that found it queued, in a row: after the first write since
