@@ -20,6 +20,9 @@ constexpr LinePacer::Duration kLongestRoundTrip = 2ms;
 // What an adapter that holds many bytes keeps queued: enough to ride out a stall of the
 // program, little enough that a cancel stops the line soon.
 constexpr LinePacer::Duration kCushion = 50ms;
+// A count empty this soon after a write means the hardware took the byte within the write; no
+// adapter's round trip is this short.
+constexpr LinePacer::Duration kAtOnce = 100us;
 // Looks right after a write that found bytes, in a row, before such looks stop; and how many
 // writes go by before one is tried again, should the hardware have changed its ways.
 constexpr int kHeldBeforeSkipping = 8;
@@ -134,7 +137,9 @@ void LinePacer::cleared(Clock::time_point now)
     if (!m_writtenAt || !m_aimed || m_clearedByRate) {
         // Emptied before any aimed look (a 16550 whose FIFO took the byte), or at a look the
         // line's rate put off: nothing learnt of the aim.
-        if (m_writtenAt && !m_aimed)
+        // Only a look within moments of the write tells: one the program came to late (it was
+        // not scheduled) would find an adapter's round trip over too.
+        if (m_writtenAt && !m_aimed && now - *m_writtenAt < kAtOnce)
             m_passesAtOnce = true;
         m_writtenAt.reset();
         return;

@@ -158,7 +158,11 @@ public:
     {
         if (m_driver->write(at(), 1) != 1)
             throw kibro::KibroError(kibro::ErrorNumber::WriteFailed, QStringLiteral("full"));
+        if (++m_writes % 50 == 0)
+            m_clock.advance(m_preempted);
     }
+    // Every fiftieth write, the program loses the processor this long right after it.
+    void setPreempted(std::chrono::nanoseconds preempted) { m_preempted = preempted; }
     void clear() override {}
     [[nodiscard]] std::chrono::nanoseconds byteTime() const override
     {
@@ -173,7 +177,9 @@ private:
 
     FakeWake& m_clock;
     std::unique_ptr<model::DriverModel> m_driver;
+    std::chrono::nanoseconds m_preempted{};
     int m_looks = 0;
+    int m_writes = 0;
 };
 
 class FakeView final : public kibro::TransferView
@@ -423,12 +429,14 @@ void EngineTest::modelledLineStaysBusy_data()
     QTest::addColumn<qint64>("lateNs");
     // Every eighth wake comes this much later again.
     QTest::addColumn<qint64>("stragglerNs");
+    QTest::addColumn<qint64>("preemptedNs");
     QTest::addColumn<double>("leastShareOfBusyLoop");
     QTest::addColumn<double>("mostWakesPerByte");
 
     const auto row = [](const char* name, Driver driver, int baud, qint64 lateNs,
-                        qint64 stragglerNs, double share, double wakes) {
-        QTest::newRow(name) << driver << baud << lateNs << stragglerNs << share << wakes;
+                        qint64 stragglerNs, double share, double wakes, qint64 preemptedNs = 0) {
+        QTest::newRow(name) << driver << baud << lateNs << stragglerNs << preemptedNs << share
+                            << wakes;
     };
     // Two bytes a wake where the UART keeps two; one where the adapter takes one a round trip.
     row("16550 1200", Driver::Uart16550, 1200, 0, 0, 0.999, 0.55);
@@ -443,6 +451,11 @@ void EngineTest::modelledLineStaysBusy_data()
     row("USB 2400", Driver::Usb, 2400, 0, 0, 0.999, 1.1);
     row("USB 9600", Driver::Usb, 9600, 0, 0, 0.999, 1.1);
     row("USB 9600, wakes 100 us late", Driver::Usb, 9600, 100'000, 0, 0.999, 1.1);
+    // Late to the look after a write is not a driver that takes bytes at once.
+    row("USB 9600, preempted 1 ms after a write now and then", Driver::Usb, 9600, 0, 0, 0.999, 1.1,
+        1'000'000);
+    row("16550 38400, preempted 1 ms after a write now and then", Driver::Uart16550, 38400, 0, 0,
+        0.94, 0.6, 1'000'000);
     row("USB 19200", Driver::Usb, 19200, 0, 0, 0.97, 1.3);
     row("USB 19200, wakes 50 us late", Driver::Usb, 19200, 50'000, 0, 0.95, 1.3);
     row("USB 38400", Driver::Usb, 38400, 0, 0, 0.97, 1.6);
@@ -457,6 +470,7 @@ void EngineTest::modelledLineStaysBusy()
     QFETCH(int, baud);
     QFETCH(qint64, lateNs);
     QFETCH(qint64, stragglerNs);
+    QFETCH(qint64, preemptedNs);
     QFETCH(double, leastShareOfBusyLoop);
     QFETCH(double, mostWakesPerByte);
     constexpr int kBytes = 600;
@@ -465,6 +479,7 @@ void EngineTest::modelledLineStaysBusy()
     FakeWake wake;
     wake.setLate(std::chrono::nanoseconds(lateNs), std::chrono::nanoseconds(stragglerNs));
     ModelLine line(wake, makeDriver(driver), baud);
+    line.setPreempted(std::chrono::nanoseconds(preemptedNs));
     FakeView view;
     TransferEngine engine(line, wake, view);
     engine.start(pattern(kBytes));
