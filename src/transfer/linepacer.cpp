@@ -28,6 +28,12 @@ constexpr LinePacer::Duration kAtOnce = 100us;
 constexpr int kHeldBeforeSkipping = 8;
 constexpr int kSkippedBeforeTrying = 64;
 
+// The first write since a wait, or a later one.
+std::size_t atOnceSlot(int inPass)
+{
+    return inPass > 1 ? 1 : 0;
+}
+
 } // namespace
 
 LinePacer::LinePacer(Duration byteTime)
@@ -49,7 +55,7 @@ void LinePacer::setByteTime(Duration byteTime)
 
 bool LinePacer::worthLookingAtOnce(int inPass)
 {
-    const std::size_t which = inPass > 1 ? 1 : 0;
+    const std::size_t which = atOnceSlot(inPass);
     if (m_heldAtOnce[which] < kHeldBeforeSkipping)
         return true;
     if (++m_writesSkipped[which] < kSkippedBeforeTrying)
@@ -60,7 +66,7 @@ bool LinePacer::worthLookingAtOnce(int inPass)
 
 void LinePacer::lookedAtOnce(int inPass, bool empty)
 {
-    int& held = m_heldAtOnce[inPass > 1 ? 1 : 0];
+    int& held = m_heldAtOnce[atOnceSlot(inPass)];
     held = empty ? 0 : std::min(held + 1, kHeldBeforeSkipping);
     // Hardware that takes a byte at once when it has room was still full at a look the
     // line's rate set: the line runs behind its rate, so the estimate of when it is free

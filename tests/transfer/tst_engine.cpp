@@ -224,6 +224,13 @@ struct Bench
         return view.m_unloaded;
     }
 
+    // Starts a slow transfer and leaves it waiting on the line after five bytes.
+    void startAndWaitAfterFive()
+    {
+        engine.start(pattern(100));
+        runUntilWritten(5);
+    }
+
     // Turns the loop, firing each wake, until count bytes are out or the turns run out.
     void runUntilWritten(qsizetype count, int maxTurns = 100)
     {
@@ -534,8 +541,7 @@ void EngineTest::bytesHeldInOurBufferWaitForThePort()
 void EngineTest::cancelEndsAWaitAtOnce()
 {
     Bench bench(8333us, clearsAfter(8ms));
-    bench.engine.start(pattern(100));
-    bench.runUntilWritten(5);
+    bench.startAndWaitAfterFive();
     QVERIFY(bench.wake.isActive());
     const qsizetype sent = bench.line.written().size();
     bench.engine.requestCancel();
@@ -549,8 +555,7 @@ void EngineTest::cancelEndsAWaitAtOnce()
 void EngineTest::receivedByteDuringAWaitStartsAPause()
 {
     Bench bench(8333us, clearsAfter(8ms));
-    bench.engine.start(pattern(100));
-    bench.runUntilWritten(5);
+    bench.startAndWaitAfterFive();
     QVERIFY(bench.wake.isActive());
     const qsizetype sent = bench.line.written().size();
     int ticksBeforeTheByte = 0;
