@@ -30,16 +30,22 @@
 #include <QWindow>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -366,12 +372,80 @@ int childBusyLoop(int baud, const QByteArray& bytes)
     return 0;
 }
 
+// How late this machine wakes a sleeping thread, sampled beside a run: a sender that sleeps
+// between looks can keep a line no busier than its wakes are punctual, and on a virtual machine
+// that changes from minute to minute with the host's load.
+class WakeProbe
+{
+public:
+    struct Lateness
+    {
+        double p99Us = 0;
+        double maxUs = 0;
+    };
+
+    WakeProbe()
+        : m_thread([this] { sample(); })
+    {
+    }
+    ~WakeProbe() { finish(); }
+    WakeProbe(const WakeProbe&) = delete;
+    WakeProbe& operator=(const WakeProbe&) = delete;
+
+    Lateness finish()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_late.empty())
+            return {};
+        std::sort(m_late.begin(), m_late.end());
+        const auto at = [&](double q) {
+            return m_late[static_cast<size_t>(q * static_cast<double>(m_late.size() - 1))] / 1e3;
+        };
+        return {at(0.99), at(1.0)};
+    }
+
+private:
+    // Seldom enough to cost the run nothing worth counting.
+    static constexpr std::chrono::nanoseconds kPeriod = 2ms;
+
+    void sample()
+    {
+        const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+        if (fd < 0)
+            return;
+        timespec now{};
+        while (!m_stop) {
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            const qint64 deadline = now.tv_sec * 1'000'000'000LL + now.tv_nsec + kPeriod.count();
+            itimerspec spec{};
+            spec.it_value = {static_cast<time_t>(deadline / 1'000'000'000LL),
+                             static_cast<long>(deadline % 1'000'000'000LL)};
+            ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+            pollfd wait{fd, POLLIN, 0};
+            if (::poll(&wait, 1, -1) != 1)
+                continue;
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            m_late.push_back(now.tv_sec * 1'000'000'000LL + now.tv_nsec - deadline);
+            quint64 expiries = 0;
+            [[maybe_unused]] const auto read = ::read(fd, &expiries, sizeof expiries);
+        }
+        ::close(fd);
+    }
+
+    std::atomic<bool> m_stop = false;
+    std::vector<qint64> m_late;
+    std::thread m_thread;
+};
+
 struct WireResult
 {
     double share = 0;    // bytes x byte time / first start to last end
     double maxGapMs = 0; // longest idle stretch of the wire between two bytes
     double cpuShare = 0; // the sender's CPU over its wall time
     double wallSeconds = 0;
+    WakeProbe::Lateness wakes; // this machine's wakes meanwhile
 };
 
 // Runs one child behind the driver model and reads the wire from the model's log.
@@ -392,10 +466,13 @@ std::optional<WireResult> modelledRun(const QString& mode, const QString& driver
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    WakeProbe probe;
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--child"), mode, QStringLiteral("--child-baud"),
                  QString::number(baud), QStringLiteral("--size"), QString::number(size)});
-    if (!child.waitForFinished(900'000) || child.exitCode() != 0)
+    const bool finished = child.waitForFinished(900'000);
+    const WakeProbe::Lateness wakes = probe.finish();
+    if (!finished || child.exitCode() != 0)
         return std::nullopt;
     const QStringList out =
         QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -403,6 +480,7 @@ std::optional<WireResult> modelledRun(const QString& mode, const QString& driver
         return std::nullopt;
     const QStringList fields = out.last().split(u' ');
     WireResult result;
+    result.wakes = wakes;
     const double cpu = fields.value(1).toDouble();
     result.wallSeconds = fields.value(2).toDouble();
     result.cpuShare = result.wallSeconds > 0 ? cpu / result.wallSeconds : 0;
@@ -427,6 +505,52 @@ std::optional<WireResult> modelledRun(const QString& mode, const QString& driver
 QString ratio(double value)
 {
     return QString::number(value, 'f', 3);
+}
+
+// Several runs of one row: each figure's median, and the worst of each.
+struct RepeatedResult
+{
+    WireResult median;
+    double lowestShare = 0;
+    double highestCpuShare = 0;
+    double longestWakeUs = 0;
+    QList<double> shares;
+};
+
+std::optional<RepeatedResult> repeatedRun(const QString& mode, const QString& driver,
+                                          const QString& platform, int baud, qsizetype size,
+                                          int repeat)
+{
+    std::vector<WireResult> runs;
+    for (int i = 0; i < repeat; ++i) {
+        const auto run = modelledRun(mode, driver, platform, baud, size);
+        if (!run)
+            return std::nullopt;
+        runs.push_back(*run);
+    }
+    const auto medianOf = [&](auto field) {
+        std::vector<double> values;
+        for (const WireResult& run : runs)
+            values.push_back(field(run));
+        std::sort(values.begin(), values.end());
+        const size_t half = values.size() / 2;
+        return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
+    };
+    RepeatedResult result;
+    result.median.share = medianOf([](const WireResult& r) { return r.share; });
+    result.median.cpuShare = medianOf([](const WireResult& r) { return r.cpuShare; });
+    result.median.maxGapMs = medianOf([](const WireResult& r) { return r.maxGapMs; });
+    result.median.wallSeconds = medianOf([](const WireResult& r) { return r.wallSeconds; });
+    result.median.wakes.p99Us = medianOf([](const WireResult& r) { return r.wakes.p99Us; });
+    result.median.wakes.maxUs = medianOf([](const WireResult& r) { return r.wakes.maxUs; });
+    result.lowestShare = runs.front().share;
+    for (const WireResult& run : runs) {
+        result.lowestShare = std::min(result.lowestShare, run.share);
+        result.highestCpuShare = std::max(result.highestCpuShare, run.cpuShare);
+        result.longestWakeUs = std::max(result.longestWakeUs, run.wakes.maxUs);
+        result.shares.append(run.share);
+    }
+    return result;
 }
 
 } // namespace
@@ -466,10 +590,16 @@ int main(int argc, char* argv[])
     QCommandLineOption childBaudOption(QStringLiteral("child-baud"),
                                        QStringLiteral("Internal: the child's baud rate."),
                                        QStringLiteral("baud"));
-    parser.addOptions({jsonOption, quickOption, ratesOption, sizeOption, driversOption, childOption,
-                       childBaudOption});
+    QCommandLineOption repeatOption(
+        QStringLiteral("repeat"),
+        QStringLiteral("Runs of the program on X per driver model row (3, 1 with --quick)."),
+        QStringLiteral("runs"));
+    parser.addOptions({jsonOption, quickOption, ratesOption, sizeOption, driversOption,
+                       repeatOption, childOption, childBaudOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
+    const int repeat = std::max(
+        1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : quick ? 1 : 3);
     if (parser.isSet(childOption)) {
         const int baud = parser.value(childBaudOption).toInt();
         const QByteArray bytes = randomBytes(parser.value(sizeOption).toLongLong());
@@ -531,16 +661,21 @@ int main(int argc, char* argv[])
         rows.append(row);
     }
 
-    // Behind the driver model: about four seconds of wire a row.
+    // Behind the driver model: about four seconds of wire a row. The program on X runs several
+    // times a row: a single run of a sleeping sender says as much of the host's load that
+    // minute as of the sender.
     QJsonArray modelled;
     const bool display = !qEnvironmentVariableIsEmpty("DISPLAY");
     if (drivers.contains(QStringLiteral("16550")) || drivers.contains(QStringLiteral("usb"))) {
         std::printf("\ndriver model: wire share (busy time / first start to last end), CPU / "
-                    "wall, longest wire gap%s\n",
+                    "wall, longest wire gap ms%s\n",
                     display ? "" : " (no DISPLAY: no X rows)");
-        std::printf("%-6s %6s %6s | %-12s | %-32s | %-25s\n", "driver", "baud", "bytes",
-                    "busy loop", "kibro, X (xcb): share /busy cpu gap",
-                    "kibro, offscreen: share cpu gap");
+        std::printf("on X the median of %d runs, the lowest share and highest CPU among them, "
+                    "and how late this machine woke a sleeping thread meanwhile (us)\n",
+                    repeat);
+        std::printf("%-6s %6s %6s | %-11s | %-25s | %-11s | %-13s | %-21s\n", "driver", "baud",
+                    "bytes", "busy loop", "kibro, X: share /busy cpu", "gap", "lowest, cpu",
+                    "wakes p99 max");
     }
     for (const QString& driver : {QStringLiteral("16550"), QStringLiteral("usb")}) {
         if (!drivers.contains(driver))
@@ -549,47 +684,71 @@ int main(int argc, char* argv[])
             const qsizetype size = fixedSize > 0 ? fixedSize
                                    : quick       ? 256
                                                  : qsizetype(512) * (baud / 1200);
-            const QString model = driver == u"usb" ? QStringLiteral("usb") : driver;
             const auto busy =
-                modelledRun(QStringLiteral("busy"), model, QStringLiteral("offscreen"), baud, size);
-            const auto onX = display ? modelledRun(QStringLiteral("transfer"), model,
-                                                   QStringLiteral("xcb"), baud, size)
+                modelledRun(QStringLiteral("busy"), driver, QStringLiteral("offscreen"), baud, size);
+            const auto onX = display ? repeatedRun(QStringLiteral("transfer"), driver,
+                                                   QStringLiteral("xcb"), baud, size, repeat)
                                      : std::nullopt;
-            const auto offscreen = modelledRun(QStringLiteral("transfer"), model,
+            const auto offscreen = modelledRun(QStringLiteral("transfer"), driver,
                                                QStringLiteral("offscreen"), baud, size);
             QJsonObject row{{QStringLiteral("driver"), driver},
                             {QStringLiteral("baud"), baud},
                             {QStringLiteral("bytes"), size}};
-            const auto describe = [&](const std::optional<WireResult>& run, const QString& key) {
-                if (!run) {
-                    complete = complete && (key == u"xcb" && !display);
-                    return QStringLiteral("failed");
-                }
-                row.insert(key, QJsonObject{{QStringLiteral("wire_share"), run->share},
-                                            {QStringLiteral("max_gap_ms"), run->maxGapMs},
-                                            {QStringLiteral("cpu_share"), run->cpuShare},
-                                            {QStringLiteral("wall_seconds"), run->wallSeconds}});
-                return QStringLiteral("%1 %2 %3")
-                    .arg(ratio(run->share), 5)
-                    .arg(ratio(run->cpuShare), 5)
-                    .arg(QString::number(run->maxGapMs, 'f', 2), 6);
+            const auto figures = [](const WireResult& run) {
+                return QJsonObject{{QStringLiteral("wire_share"), run.share},
+                                   {QStringLiteral("max_gap_ms"), run.maxGapMs},
+                                   {QStringLiteral("cpu_share"), run.cpuShare},
+                                   {QStringLiteral("wall_seconds"), run.wallSeconds},
+                                   {QStringLiteral("wake_late_p99_us"), run.wakes.p99Us},
+                                   {QStringLiteral("wake_late_max_us"), run.wakes.maxUs}};
             };
-            const QString busyText = busy ? QStringLiteral("%1 %2")
-                                                .arg(ratio(busy->share), 5)
-                                                .arg(ratio(busy->cpuShare), 5)
-                                          : QStringLiteral("failed");
+            const auto cell = [](const std::optional<WireResult>& run) {
+                return run ? QStringLiteral("%1 %2")
+                                 .arg(ratio(run->share), 5)
+                                 .arg(ratio(run->cpuShare), 5)
+                           : QStringLiteral("failed");
+            };
             if (busy)
-                row.insert(QStringLiteral("busy_loop"),
-                           QJsonObject{{QStringLiteral("wire_share"), busy->share},
-                                       {QStringLiteral("cpu_share"), busy->cpuShare}});
-            complete = complete && busy;
-            QString xText = describe(onX, QStringLiteral("xcb"));
-            if (onX && busy)
-                xText.insert(5, QStringLiteral(" ") + ratio(onX->share / busy->share));
-            const QString offText = describe(offscreen, QStringLiteral("offscreen"));
-            std::printf("%-6s %6d %6lld | %-12s | %-32s | %-25s\n", qPrintable(driver), baud,
-                        static_cast<long long>(size), qPrintable(busyText), qPrintable(xText),
-                        qPrintable(offText));
+                row.insert(QStringLiteral("busy_loop"), figures(*busy));
+            if (offscreen)
+                row.insert(QStringLiteral("offscreen"), figures(*offscreen));
+            complete = complete && busy && offscreen && (onX || !display);
+
+            QString xText = QStringLiteral("failed");
+            QString gapText;
+            QString worstText;
+            QString wakeText;
+            if (onX) {
+                QJsonObject x = figures(onX->median);
+                x.insert(QStringLiteral("runs"), repeat);
+                x.insert(QStringLiteral("lowest_share"), onX->lowestShare);
+                x.insert(QStringLiteral("highest_cpu_share"), onX->highestCpuShare);
+                QJsonArray shares;
+                for (const double share : onX->shares)
+                    shares.append(share);
+                x.insert(QStringLiteral("shares"), shares);
+                row.insert(QStringLiteral("xcb"), x);
+                const double perBusy = busy ? onX->median.share / busy->share : 0;
+                xText = QStringLiteral("%1 %2 %3")
+                            .arg(ratio(onX->median.share), 5)
+                            .arg(busy ? ratio(perBusy) : QStringLiteral("-"), 5)
+                            .arg(ratio(onX->median.cpuShare), 5);
+                gapText = QString::number(onX->median.maxGapMs, 'f', 2);
+                worstText = QStringLiteral("%1 %2")
+                                .arg(ratio(onX->lowestShare), 5)
+                                .arg(ratio(onX->highestCpuShare), 5);
+                wakeText = QStringLiteral("%1 %2")
+                               .arg(onX->median.wakes.p99Us, 5, 'f', 0)
+                               .arg(onX->longestWakeUs, 6, 'f', 0);
+            }
+            std::printf("%-6s %6d %6lld | %-11s | %-25s | %-11s | %-13s | %-21s\n",
+                        qPrintable(driver), baud, static_cast<long long>(size),
+                        qPrintable(cell(busy)), qPrintable(xText), qPrintable(gapText),
+                        qPrintable(worstText), qPrintable(wakeText));
+            if (offscreen)
+                std::printf("%-6s %6s %6s | %-11s | offscreen: %-14s | %-11s |\n", "", "", "", "",
+                            qPrintable(cell(offscreen)),
+                            qPrintable(QString::number(offscreen->maxGapMs, 'f', 2)));
             std::fflush(stdout);
             modelled.append(row);
         }
