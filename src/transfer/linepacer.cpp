@@ -92,14 +92,15 @@ LinePacer::Duration LinePacer::lead() const
     return std::max(m_byteTime / 2, kCushion);
 }
 
-void LinePacer::wrote(Clock::time_point at)
+void LinePacer::wrote(Clock::time_point began, Clock::time_point ended)
 {
-    m_writtenAt = at;
+    m_writeBegan = began;
+    m_writtenAt = std::max(began, ended);
     m_aimed = false;
     m_early = false;
     // A line a little fast of its rate is then fed at its rate: it idles by the difference, and
     // the looks never fall behind.
-    m_lineFree = std::max(m_lineFree, at) + m_byteTime;
+    m_lineFree = std::max(m_lineFree, began) + m_byteTime;
 }
 
 LinePacer::Clock::time_point LinePacer::nextLook(Clock::time_point now, int count)
@@ -145,7 +146,7 @@ void LinePacer::cleared(Clock::time_point now)
         // line's rate put off: nothing learnt of the aim.
         // Only a look within moments of the write tells: one the program came to late (it was
         // not scheduled) would find an adapter's round trip over too.
-        if (m_writtenAt && !m_aimed && now - *m_writtenAt < kAtOnce)
+        if (m_writtenAt && !m_aimed && now - m_writeBegan < kAtOnce)
             m_passesAtOnce = true;
         m_writtenAt.reset();
         return;

@@ -30,8 +30,8 @@ public:
     void setByteTime(Duration byteTime);
     [[nodiscard]] Duration byteTime() const noexcept { return m_byteTime; }
 
-    // A byte was handed to the driver no earlier than at.
-    void wrote(Clock::time_point at);
+    // A byte was handed to the driver in a write that began and ended at these moments.
+    void wrote(Clock::time_point began, Clock::time_point ended);
     // A look found count bytes still queued (count > 0): when to look next.
     [[nodiscard]] Clock::time_point nextLook(Clock::time_point now, int count);
     // A look found the queue empty.
@@ -58,7 +58,11 @@ private:
     Duration m_aim;
     Duration m_wakeLate{};
     Duration m_wakeLateTail{};
+    // The last write's end: the driver had the byte by then, so its round trip is timed from
+    // here. A write the program was held up in would otherwise look like a slow driver.
     std::optional<Clock::time_point> m_writtenAt;
+    // And its beginning: the byte cannot have been taken earlier.
+    Clock::time_point m_writeBegan{};
     // The earliest the line can have sent everything written so far.
     Clock::time_point m_lineFree{};
     int m_lateStreak = 0;

@@ -233,8 +233,7 @@ void TransferEngine::run()
             }
             case Stage::Write:
                 m_line.writeByte(m_bytes[m_index]);
-                // The moment before the write: the byte cannot have started earlier.
-                m_pacer.wrote(m_clearedAt);
+                m_pacer.wrote(m_clearedAt, m_wake.now());
                 m_justWrote = true;
                 ++m_writtenThisPass;
                 ++m_index;
