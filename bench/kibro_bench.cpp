@@ -384,10 +384,7 @@ public:
         double maxUs = 0;
     };
 
-    WakeProbe()
-        : m_thread([this] { sample(); })
-    {
-    }
+    WakeProbe() : m_thread([this] { sample(); }) {}
     ~WakeProbe() { finish(); }
     WakeProbe(const WakeProbe&) = delete;
     WakeProbe& operator=(const WakeProbe&) = delete;
@@ -598,8 +595,9 @@ int main(int argc, char* argv[])
                        repeatOption, childOption, childBaudOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
-    const int repeat = std::max(
-        1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : quick ? 1 : 3);
+    const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt()
+                                   : quick                    ? 1
+                                                              : 3);
     if (parser.isSet(childOption)) {
         const int baud = parser.value(childBaudOption).toInt();
         const QByteArray bytes = randomBytes(parser.value(sizeOption).toLongLong());
@@ -684,8 +682,8 @@ int main(int argc, char* argv[])
             const qsizetype size = fixedSize > 0 ? fixedSize
                                    : quick       ? 256
                                                  : qsizetype(512) * (baud / 1200);
-            const auto busy =
-                modelledRun(QStringLiteral("busy"), driver, QStringLiteral("offscreen"), baud, size);
+            const auto busy = modelledRun(QStringLiteral("busy"), driver,
+                                          QStringLiteral("offscreen"), baud, size);
             const auto onX = display ? repeatedRun(QStringLiteral("transfer"), driver,
                                                    QStringLiteral("xcb"), baud, size, repeat)
                                      : std::nullopt;

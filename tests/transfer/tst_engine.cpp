@@ -450,8 +450,8 @@ void EngineTest::modelledLineStaysBusy_data()
     const auto row = [](const char* name, Driver driver, int baud, qint64 lateNs,
                         qint64 stragglerNs, double share, double wakes, qint64 preemptedNs = 0,
                         qint64 slowWriteNs = 0) {
-        QTest::newRow(name) << driver << baud << lateNs << stragglerNs << preemptedNs
-                            << slowWriteNs << share << wakes;
+        QTest::newRow(name) << driver << baud << lateNs << stragglerNs << preemptedNs << slowWriteNs
+                            << share << wakes;
     };
     // Two bytes a wake where the UART keeps two; one where the adapter takes one a round trip.
     row("16550 1200", Driver::Uart16550, 1200, 0, 0, 0.999, 0.55);
@@ -473,8 +473,8 @@ void EngineTest::modelledLineStaysBusy_data()
         0.94, 0.6, 1'000'000);
     // A write the program is held up in does not make the adapter's round trip look longer:
     // its cushion, drained by the slow writes, comes back.
-    row("USB 9600, one write in 8 held 2.5 ms before the driver has the byte", Driver::Usb,
-        9600, 0, 0, 0.995, 1.3, 0, 2'500'000);
+    row("USB 9600, one write in 8 held 2.5 ms before the driver has the byte", Driver::Usb, 9600, 0,
+        0, 0.995, 1.3, 0, 2'500'000);
     row("USB 19200", Driver::Usb, 19200, 0, 0, 0.97, 1.3);
     row("USB 19200, wakes 50 us late", Driver::Usb, 19200, 50'000, 0, 0.95, 1.3);
     row("USB 38400", Driver::Usb, 38400, 0, 0, 0.97, 1.6);
