@@ -54,6 +54,8 @@ private:
     void setProgressValue(int value) override;
     // Shows a value the bar has not caught up with yet.
     void showProgress();
+    // Whether the bar would look different at value.
+    [[nodiscard]] bool progressShows(int value) const;
     void acknowledgeCancel() override;
     void reportFailure() override;
     void unload() override;
@@ -69,6 +71,7 @@ private:
     QLabel* m_details = nullptr;
     QElapsedTimer m_progressShown;
     int m_progress = 0;
+    int m_progressPainted = 0;
     bool m_unloaded = false;
 };
 

@@ -86,6 +86,7 @@ private slots:
     void fullPathHasOneSeparator_data();
     void fullPathHasOneSeparator();
     void unlistableDirectoryLeavesTheLists();
+    void progressIsPaintedFromTheEventLoop();
 };
 
 void TransferTest::arrivesWhole_data()
@@ -456,4 +457,56 @@ void TransferTest::unlistableDirectoryLeavesTheLists()
 }
 
 QTEST_MAIN(TransferTest)
+// Counts the paints a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    using QObject::QObject;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// The byte just sent is all the line has in hand: the bar is not painted in the pass that
+// sends it, but from the event loop, which runs while the engine waits for the line.
+void TransferTest::progressIsPaintedFromTheEventLoop()
+{
+    const QByteArray bytes = randomBytes(16 * 1024);
+    Rig rig;
+    QVERIFY(rig.ready());
+    rig.writeFile(QStringLiteral("DATA.BIN"), bytes);
+    QPointer<SendWindow> window = rig.open(QStringLiteral("DATA.BIN"));
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    PaintCounter counter;
+    bar->installEventFilter(&counter);
+    int paintsAtChange = -1;
+    int paintsInPass = 0;
+    int changes = 0;
+    connect(bar, &QProgressBar::valueChanged, this, [&] {
+        paintsAtChange = counter.paints;
+        ++changes;
+    });
+    // Emitted right after the view heard of the byte, still in the pass.
+    connect(&window->engine(), &TransferEngine::byteWritten, this, [&] {
+        if (paintsAtChange >= 0)
+            paintsInPass += counter.paints - paintsAtChange;
+        paintsAtChange = -1;
+    });
+
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
+    QVERIFY(rig.sim().waitForCount(bytes.size(), kLongWait));
+    QVERIFY(changes > 2);
+    QCOMPARE(paintsInPass, 0);
+    QVERIFY(counter.paints > 0);
+}
+
 #include "tst_transfer.moc"
