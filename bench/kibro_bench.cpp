@@ -668,9 +668,13 @@ int main(int argc, char* argv[])
         std::printf("\ndriver model: wire share (busy time / first start to last end), CPU / "
                     "wall, longest wire gap ms%s\n",
                     display ? "" : " (no DISPLAY: no X rows)");
-        std::printf("on X the median of %d runs, the lowest share and highest CPU among them, "
-                    "and how late this machine woke a sleeping thread meanwhile (us)\n",
-                    repeat);
+        if (repeat > 1)
+            std::printf("on X the median of %d runs, the lowest share and highest CPU among "
+                        "them, ",
+                        repeat);
+        else
+            std::printf("on X one run, ");
+        std::printf("and how late this machine woke a sleeping thread meanwhile (us)\n");
         std::printf("%-6s %6s %6s | %-11s | %-25s | %-11s | %-13s | %-21s\n", "driver", "baud",
                     "bytes", "busy loop", "kibro, X: share /busy cpu", "gap", "lowest, cpu",
                     "wakes p99 max");
