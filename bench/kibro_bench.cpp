@@ -409,22 +409,23 @@ private:
 
     void sample()
     {
+        // The steady clock is CLOCK_MONOTONIC here, as for the program's own wake.
+        using Clock = std::chrono::steady_clock;
         const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
         if (fd < 0)
             return;
-        timespec now{};
         while (!m_stop) {
-            ::clock_gettime(CLOCK_MONOTONIC, &now);
-            const qint64 deadline = now.tv_sec * 1'000'000'000LL + now.tv_nsec + kPeriod.count();
-            itimerspec spec{};
-            spec.it_value = {static_cast<time_t>(deadline / 1'000'000'000LL),
-                             static_cast<long>(deadline % 1'000'000'000LL)};
-            ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+            const Clock::time_point deadline = Clock::now() + kPeriod;
+            const auto since = deadline.time_since_epoch();
+            const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since);
+            itimerspec expiry{};
+            expiry.it_value = {static_cast<time_t>(secs.count()),
+                               static_cast<long>((since - secs).count())};
+            ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &expiry, nullptr);
             pollfd wait{fd, POLLIN, 0};
             if (::poll(&wait, 1, -1) != 1)
                 continue;
-            ::clock_gettime(CLOCK_MONOTONIC, &now);
-            m_late.push_back(now.tv_sec * 1'000'000'000LL + now.tv_nsec - deadline);
+            m_late.push_back((Clock::now() - deadline).count());
             quint64 expiries = 0;
             [[maybe_unused]] const auto read = ::read(fd, &expiries, sizeof expiries);
         }
