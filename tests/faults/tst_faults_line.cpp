@@ -140,7 +140,7 @@ void LineFaults::cablePulled()
     case Pull::MidTransfer:
     case Pull::InsidePause: {
         const bool inPause = pull == Pull::InsidePause;
-        const QByteArray file = randomBytes(inPause ? 400 : 64 * 1024);
+        const QByteArray file = randomBytes(inPause ? 400 : midFileSize());
         const QStringList args =
             inPause ? QStringList{QStringLiteral("--answer-after"), QStringLiteral("5"),
                                   QStringLiteral("--answer"), QStringLiteral("00")}
@@ -154,20 +154,17 @@ void LineFaults::cablePulled()
         TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
         QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
                          [&](TransferEngine::Outcome o) { outcome = o; });
+        if (inPause)
+            rig.pauseAfter(window, 5, [&] { rig.pullCable(); });
         QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
-        if (inPause) {
-            QVERIFY(rig.sim().waitForCount(6, kLongWait));
-            const TransferEngine* engine = &window->engine();
-            QTRY_VERIFY_WITH_TIMEOUT(window && engine->tickCount() > 0 && engine->tickCount() < 9,
-                                     kWaitMs);
-            rig.pullCable();
-        }
         QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
         QCOMPARE(outcome, TransferEngine::Outcome::Failed);
         if (!inPause)
             QVERIFY(rig.sim().waitForExit(kWait).has_value());
         RIG_OK(prefixProblem(rig.sim().received(), file));
         QVERIFY(rig.sim().receivedCount() < file.size());
+        if (inPause)
+            QCOMPARE(rig.sim().receivedCount(), 5);
         expected = {{kFailureText, kFailureTitle}};
         break;
     }

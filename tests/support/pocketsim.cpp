@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -26,6 +27,29 @@ constexpr auto stopTimeout = 10s;
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A slowed peer for a whole run (CI's second pass), set in the environment: every
+// simulator's receive rate capped, every answer late. A test that holds the program where it
+// needs it passes either way; one that races the peer fails here.
+[[nodiscard]] QStringList slowedArguments(QStringList arguments)
+{
+    const QString rate = QStringLiteral("--rate");
+    bool ok = false;
+    const qint64 cap = qEnvironmentVariableIntValue("KIBRO_TEST_POCKET_RATE", &ok);
+    if (ok && cap > 0) {
+        const qsizetype at = arguments.indexOf(rate);
+        const qint64 own = at >= 0 ? arguments.value(at + 1).toLongLong() : 0;
+        const QString capped = QString::number(own > 0 ? std::min(own, cap) : cap);
+        if (at >= 0)
+            arguments[at + 1] = capped;
+        else
+            arguments << rate << capped;
+    }
+    const int delay = qEnvironmentVariableIntValue("KIBRO_TEST_POCKET_ANSWER_DELAY", &ok);
+    if (ok && delay > 0 && !arguments.contains(QStringLiteral("--answer-delay")))
+        arguments << QStringLiteral("--answer-delay") << QString::number(delay);
+    return arguments;
 }
 
 } // namespace
@@ -67,7 +91,7 @@ bool PocketSim::start(const QString& linkPath, const QStringList& extraArgs)
     m_process.setArguments(QStringList{QStringLiteral("--link"), m_linkPath,
                                        QStringLiteral("--out"), outPath(),
                                        QStringLiteral("--times"), timesPath()} +
-                           extraArgs);
+                           slowedArguments(extraArgs));
     m_process.start(QIODevice::ReadOnly);
 
     const QDeadlineTimer deadline(startTimeout);
@@ -147,6 +171,26 @@ std::optional<std::chrono::milliseconds> PocketSim::cpuTime() const
         return std::nullopt;
     const qint64 ticks = fields[utimeIndex].toLongLong() + fields[utimeIndex + 1].toLongLong();
     return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+std::optional<QByteArray> PocketSim::drain()
+{
+    if (!isRunning())
+        return received();
+    m_stdout += m_process.readAllStandardOutput();
+    const qsizetype before = m_stdout.count("drained ");
+    ::kill(pid_t(m_process.processId()), SIGUSR1);
+    const bool drained = QTest::qWaitFor(
+        [&] {
+            m_stdout += m_process.readAllStandardOutput();
+            return m_stdout.count("drained ") > before || !isRunning();
+        },
+        toMsecs(stopTimeout));
+    if (!drained) {
+        m_error = QStringLiteral("kibro-pocket did not drain");
+        return std::nullopt;
+    }
+    return received();
 }
 
 std::optional<PocketSim::Summary> PocketSim::stop()

@@ -51,6 +51,10 @@ public:
     // User plus system CPU time the simulator has used so far.
     [[nodiscard]] std::optional<std::chrono::milliseconds> cpuTime() const;
 
+    // Has the simulator take in, at once and whatever its rate, all that is pending in the
+    // pty; returns what it has received by then. Keeps the Qt event loop running meanwhile.
+    [[nodiscard]] std::optional<QByteArray> drain();
+
     // Terminates the simulator, which first takes in what is still pending in the pty.
     std::optional<Summary> stop();
     // For --close-after and --exit-after; keeps the Qt event loop running while waiting.

@@ -12,14 +12,18 @@
 #include "testdata.h"
 #include "teststore.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <utility>
 
 // Store is TestStore or any store with directory() and mapPort(port, device).
 template <typename Store> class BasicProgramRig
@@ -129,6 +133,30 @@ public:
             return QStringLiteral("the settings window did not go");
         return portOpen() ? QString()
                           : QStringLiteral("the port is closed after the settings window");
+    }
+
+    // The pocket computer answers after `after` bytes, but a pty takes a small file whole long
+    // before an answer can travel back. Holds the program after that byte until the answer is
+    // in the port, so the next byte waits its ten-tick pause, and runs atFirstTick, if given,
+    // on that pause's first tick: the moment is the test's, not the machine's.
+    void pauseAfter(kibro::SendWindow* window, qint64 after, std::function<void()> atFirstTick = {})
+    {
+        kibro::TransferEngine* engine = &window->engine();
+        kibro::SerialPort* port = &m_mainWindow->serialPort();
+        QObject::connect(engine, &kibro::TransferEngine::byteWritten, engine, [=](qint64 sent) {
+            if (sent != after)
+                return;
+            QDeadlineTimer deadline(kWait);
+            while (port->isOpen() && port->inBufferCount() == 0 && !deadline.hasExpired())
+                QThread::usleep(200);
+        });
+        if (!atFirstTick)
+            return;
+        auto action = std::make_shared<std::function<void()>>(std::move(atFirstTick));
+        QObject::connect(&engine->tickTimer(), &QTimer::timeout, engine, [=] {
+            if (*action && engine->tickCount() == 1)
+                std::exchange(*action, {})();
+        });
     }
 
     // Sends a file through the send window; returns why the pocket computer did not get all

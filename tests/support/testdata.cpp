@@ -2,7 +2,15 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace testdata {
 
@@ -31,6 +39,43 @@ QByteArray randomBytes(qsizetype size)
     for (char& byte : bytes)
         byte = static_cast<char>(generator->bounded(256));
     return bytes;
+}
+
+qsizetype ptyCapacity()
+{
+    static const qsizetype capacity = [] {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0)
+            qFatal("posix_openpt: %s", std::strerror(errno));
+        if (::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            qFatal("unlockpt: %s", std::strerror(errno));
+        const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (slave < 0)
+            qFatal("open pty slave: %s", std::strerror(errno));
+        termios raw{};
+        ::tcgetattr(slave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(slave, TCSANOW, &raw);
+        qsizetype total = 0;
+        std::array<char, 512> chunk{};
+        for (;;) {
+            const ssize_t n = ::write(slave, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            total += n;
+        }
+        ::close(slave);
+        ::close(master);
+        return total;
+    }();
+    return capacity;
+}
+
+qsizetype midFileSize()
+{
+    return std::max<qsizetype>(48 * 1024, 2 * ptyCapacity() + 8 * 1024);
 }
 
 QString prefixProblem(const QByteArray& received, const QByteArray& file)

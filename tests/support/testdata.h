@@ -25,6 +25,13 @@ inline const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
 [[nodiscard]] QByteArray allByteValues();
 [[nodiscard]] QByteArray randomBytes(qsizetype size);
 
+// How many bytes a pseudo-terminal takes from a writer before its reader reads any, in raw
+// mode as the program sets it; measured once, since kernels differ.
+[[nodiscard]] qsizetype ptyCapacity();
+// A file the program is still in the middle of however far it runs ahead of the peer: the
+// peer has taken at most its first kilobytes while the rest cannot all fit in the pty.
+[[nodiscard]] qsizetype midFileSize();
+
 // Why received is not the whole file or a prefix of it; empty when it is.
 [[nodiscard]] QString prefixProblem(const QByteArray& received, const QByteArray& file);
 

@@ -68,6 +68,7 @@ int main(int argc, char* argv[])
     option("rate", "bytes/s", "Receive no faster than this (0: no limit).");
     option("answer-after", "n", "Send the --answer bytes once n bytes have arrived.");
     option("answer", "hex", "Bytes to send, as hex digits, e.g. 0d0a.");
+    option("answer-delay", "ms", "Send the answer this long after it is due.");
     option("close-after", "n", "After n bytes, hang up the line and exit.");
     option("exit-after", "n", "After n bytes, exit.");
     parser.addOption({QStringLiteral("flood"),
@@ -86,6 +87,8 @@ int main(int argc, char* argv[])
     options.rate = parseCount(parser, QStringLiteral("rate"), 0, maxRate, &ok).value_or(0);
     constexpr qint64 maxCount = qint64(1) << 53;
     options.answerAfter = parseCount(parser, QStringLiteral("answer-after"), 0, maxCount, &ok);
+    options.answerDelay = std::chrono::milliseconds(
+        parseCount(parser, QStringLiteral("answer-delay"), 0, 3'600'000, &ok).value_or(0));
     options.closeAfter = parseCount(parser, QStringLiteral("close-after"), 1, maxCount, &ok);
     options.exitAfter = parseCount(parser, QStringLiteral("exit-after"), 1, maxCount, &ok);
     options.floodRate =

@@ -20,6 +20,9 @@ struct PocketOptions
     qint64 rate = 0;
     std::optional<qint64> answerAfter;
     QByteArray answer;
+    // How long the answer takes to come back once due: a slow peer, for tests that must
+    // not depend on how fast this one is.
+    std::chrono::milliseconds answerDelay{0};
     std::optional<qint64> closeAfter;
     std::optional<qint64> exitAfter;
     // A peer that never stops talking: bytes sent without pause, at most floodRate a second
@@ -30,6 +33,7 @@ struct PocketOptions
 };
 
 // Must be blocked in every thread before any thread starts, so that signalfd sees them.
+// SIGUSR1 takes in what is pending and goes on; the others end the run.
 [[nodiscard]] sigset_t terminationSignals();
 
 // The simulated pocket computer: receives from the pseudo-terminal master until told to stop.
@@ -55,6 +59,7 @@ private:
     void drainPending();
     [[nodiscard]] Step afterReceive();
     void record(const char* data, qsizetype size, Clock::time_point stamp);
+    void answerDue(Clock::time_point now);
     void sendAnswer();
     [[nodiscard]] bool floodFinished() const;
     [[nodiscard]] bool floodWanted(Clock::time_point now);
@@ -76,6 +81,7 @@ private:
     Clock::time_point m_first{};
     Clock::time_point m_last{};
     bool m_answered = false;
+    std::optional<Clock::time_point> m_answerAt;
     TokenBucket m_floodBucket;
     qint64 m_flooded = 0;
 };
