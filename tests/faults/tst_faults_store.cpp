@@ -50,7 +50,7 @@ QPoint runOnce(Rig& rig, double left, double top, const QString& message)
             QCOMPARE(form.pos().y(), toPixelsY(form, top));
     }();
     const QPoint position = form.pos();
-    QTest::qWait(50); // the event loop runs with the damage in place
+    [] { QVERIFY(drainEvents()); }(); // the event loop runs with the damage in place
     form.onExitTriggered();
     [&] {
         QCOMPARE(rig.endCount(), 1);

@@ -1,6 +1,8 @@
 #include "testdata.h"
 
+#include <QCoreApplication>
 #include <QRandomGenerator>
+#include <QTest>
 
 #include <algorithm>
 #include <array>
@@ -76,6 +78,20 @@ qsizetype ptyCapacity()
 qsizetype midFileSize()
 {
     return std::max<qsizetype>(48 * 1024, 2 * ptyCapacity() + 8 * 1024);
+}
+
+bool drainEvents()
+{
+    // Each round's events may post more; three rounds reach what a handler's handler posts.
+    for (int round = 0; round < 3; ++round) {
+        bool reached = false;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&reached] { reached = true; }, Qt::QueuedConnection);
+        if (!QTest::qWaitFor([&reached] { return reached; }, 15000))
+            return false;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
 }
 
 QString prefixProblem(const QByteArray& received, const QByteArray& file)

@@ -32,6 +32,10 @@ inline const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
 // peer has taken at most its first kilobytes while the rest cannot all fit in the pty.
 [[nodiscard]] qsizetype midFileSize();
 
+// Runs the event loop until all that was posted before, deferred deletes included, has been
+// handled: the program is idle, on a slow machine as on a fast one. False past the bound.
+[[nodiscard]] bool drainEvents();
+
 // Why received is not the whole file or a prefix of it; empty when it is.
 [[nodiscard]] QString prefixProblem(const QByteArray& received, const QByteArray& file);
 

@@ -194,9 +194,11 @@ void TestPocketSim::answerAfter_data()
     QTest::addColumn<int>("after");
     QTest::addColumn<QString>("hex");
     QTest::addColumn<QByteArray>("answer");
-    QTest::newRow("after one byte") << 1 << QStringLiteral("41") << QByteArray("A");
-    QTest::newRow("CR LF after five") << 5 << QStringLiteral("0d0a") << QByteArray("\r\n");
-    QTest::newRow("at once") << 0 << QStringLiteral("00ff") << QByteArray("\x00\xff", 2);
+    QTest::addColumn<int>("delayMs");
+    QTest::newRow("after one byte") << 1 << QStringLiteral("41") << QByteArray("A") << 0;
+    QTest::newRow("CR LF after five") << 5 << QStringLiteral("0d0a") << QByteArray("\r\n") << 0;
+    QTest::newRow("at once") << 0 << QStringLiteral("00ff") << QByteArray("\x00\xff", 2) << 0;
+    QTest::newRow("after five, late") << 5 << QStringLiteral("0d0a") << QByteArray("\r\n") << 200;
 }
 
 void TestPocketSim::answerAfter()
@@ -204,19 +206,26 @@ void TestPocketSim::answerAfter()
     QFETCH(int, after);
     QFETCH(QString, hex);
     QFETCH(QByteArray, answer);
+    QFETCH(int, delayMs);
 
     PocketSim sim;
     QVERIFY2(sim.start({}, {QStringLiteral("--answer-after"), QString::number(after),
-                            QStringLiteral("--answer"), hex}),
+                            QStringLiteral("--answer"), hex, QStringLiteral("--answer-delay"),
+                            QString::number(delayMs)}),
              qPrintable(sim.errorString()));
     Slave slave(sim.linkPath());
+    QElapsedTimer due;
     if (after > 0) {
         QVERIFY(slave.write(QByteArray(after - 1, 'x')));
         QVERIFY(sim.waitForCount(after - 1, kWait));
         QCOMPARE(slave.read(1, 300ms), QByteArray());
+        due.start();
         QVERIFY(slave.write("y"));
     }
     QCOMPARE(slave.read(answer.size(), kWait), answer);
+    // Only a lower bound: a busy machine makes the answer later, never earlier.
+    if (due.isValid())
+        QVERIFY2(due.elapsed() >= delayMs, qPrintable(QString::number(due.elapsed())));
 
     // Only once.
     QVERIFY(slave.write(QByteArray(after + 2, 'z')));
@@ -259,8 +268,8 @@ void TestPocketSim::rateHoldsWriterBack_data()
     QTest::addColumn<int>("size");
     QTest::newRow("2000 B/s") << 2000 << 600;
     QTest::newRow("120 B/s") << 120 << 60;
-    // Larger than any pty buffer, so the writer itself has to wait.
-    QTest::newRow("50000 B/s, writer blocks") << 50'000 << 60'000;
+    // Three times what this kernel's pty holds, so the writer itself has to wait.
+    QTest::newRow("50000 B/s, writer blocks") << 50'000 << int(3 * testdata::ptyCapacity());
 }
 
 void TestPocketSim::rateHoldsWriterBack()
@@ -268,7 +277,7 @@ void TestPocketSim::rateHoldsWriterBack()
     QFETCH(int, rate);
     QFETCH(int, size);
     const QByteArray data = randomBytes(size);
-    constexpr qint64 ptyBufferBound = 32 * 1024;
+    const qint64 ptyBufferBound = testdata::ptyCapacity();
     const qint64 burst = std::max(1, rate / 100);
 
     PocketSim sim;
