@@ -139,7 +139,7 @@ private slots:
 
 void TogetherFaults::startThenCancelAtOnce()
 {
-    const QByteArray file = randomBytes(48 * 1024);
+    const QByteArray file = randomBytes(midFileSize());
     Rig rig;
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
     rig.startUp();
@@ -191,7 +191,7 @@ void TogetherFaults::cancelTwice()
 {
     QFETCH(bool, started);
     QFETCH(QString, second);
-    const QByteArray file = randomBytes(48 * 1024);
+    const QByteArray file = randomBytes(midFileSize());
     Rig rig;
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
     rig.startUp();
@@ -218,7 +218,7 @@ void TogetherFaults::cancelTwice()
     if (second.isEmpty() && window)
         cancel->click(); // the window may already be hidden, so no mouse
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
-    QTest::qWait(100);
+    QVERIFY(drainEvents());
 
     if (started) {
         QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));

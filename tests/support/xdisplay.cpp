@@ -1,5 +1,7 @@
 #include "xdisplay.h"
 
+#include <QTest>
+
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
@@ -14,6 +16,21 @@ template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std:
 template <typename Reply> ReplyPtr<Reply> owned(Reply* reply)
 {
     return ReplyPtr<Reply>(reply, &std::free);
+}
+
+// Drawn over a window before it is painted again: no control, text or icon of ours has it.
+constexpr QRgb kUnpainted = 0xfe01fd;
+
+bool anyUnpainted(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((line[x] & RGB_MASK) == kUnpainted)
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -148,6 +165,29 @@ QImage XDisplay::grab(std::uint32_t window)
         return {};
     return QImage(xcb_get_image_data(image.get()), width, height, width * 4, QImage::Format_RGB32)
         .copy();
+}
+
+QImage XDisplay::grabPainted(std::uint32_t window, int timeoutMs)
+{
+    auto geometry = owned(
+        xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr));
+    if (!geometry)
+        return {};
+    const xcb_gcontext_t gc = xcb_generate_id(m_connection);
+    const std::uint32_t values[] = {kUnpainted, 0};
+    xcb_create_gc(m_connection, gc, window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
+    const xcb_rectangle_t whole{0, 0, geometry->width, geometry->height};
+    xcb_poly_fill_rectangle(m_connection, window, gc, 1, &whole);
+    xcb_free_gc(m_connection, gc);
+    // The background is None: this leaves the colour in place and only sends the Expose.
+    xcb_clear_area(m_connection, 1, window, 0, 0, 0, 0);
+    sync();
+    QImage image;
+    const auto painted = [&] {
+        image = grab(window);
+        return !image.isNull() && !anyUnpainted(image);
+    };
+    return QTest::qWaitFor(painted, timeoutMs) ? image : QImage();
 }
 
 QList<QImage> XDisplay::icons(std::uint32_t window)

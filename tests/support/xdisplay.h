@@ -38,6 +38,10 @@ public:
 
     // What the window shows now; a null image when the pixel format is not 32-bit.
     [[nodiscard]] QImage grab(std::uint32_t window);
+    // What the window shows once its program has drawn all of it afresh: the window is covered
+    // with a colour none of ours uses and reported exposed to its program, and the grab counts
+    // once none of that colour is left. A null image if that takes longer than timeoutMs.
+    [[nodiscard]] QImage grabPainted(std::uint32_t window, int timeoutMs);
     // The images of _NET_WM_ICON.
     [[nodiscard]] QList<QImage> icons(std::uint32_t window);
 

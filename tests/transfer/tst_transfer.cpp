@@ -246,7 +246,7 @@ void TransferTest::closeBoxStopsAtOnce()
 
 void TransferTest::cablePulledIsAFailure()
 {
-    const QByteArray bytes = randomBytes(64 * 1024);
+    const QByteArray bytes = randomBytes(midFileSize());
     Rig rig({QStringLiteral("--close-after"), QStringLiteral("3000"), QStringLiteral("--rate"),
              QStringLiteral("20000")});
     QVERIFY(rig.ready());

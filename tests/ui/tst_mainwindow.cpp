@@ -418,7 +418,7 @@ void TestMainWindow::exitAfterFailedOpen()
     QCOMPARE(run.endCount, 1);
     QVERIFY(store.contains(QStringLiteral("Startup/Left")));
     // The settings window goes with the program, not through its own closing.
-    QTRY_VERIFY_WITH_TIMEOUT(run.form->settingsWindow() == nullptr, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(run.form->settingsWindow() == nullptr, 15000);
     QVERIFY(!run.form->serialPort().isOpen());
 }
 
