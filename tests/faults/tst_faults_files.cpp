@@ -158,7 +158,7 @@ void FileFaults::fileCases()
         QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
         QCOMPARE(rig.messages().first().text, message);
         QCOMPARE(rig.messages().first().title, kFileErrorTitle);
-        QCOMPARE(rig.sim().drain().value_or("no drain"), QByteArray());
+        QCOMPARE(rig.sim().drain().value_or("<not drained>"), QByteArray());
     }
 
     // Still running, and the next file goes through.
@@ -221,7 +221,7 @@ private slots:
         QVERIFY2(rig.messages().count() == 1, qPrintable(rig.messages().describe()));
         QCOMPARE(rig.messages().first().text, kUnreadableText);
         QCOMPARE(rig.messages().first().title, kFileErrorTitle);
-        QCOMPARE(rig.sim().drain().value_or("no drain"), QByteArray());
+        QCOMPARE(rig.sim().drain().value_or("<not drained>"), QByteArray());
         RIG_OK(rig.sendWhole(QStringLiteral("NEXT.BAS"), randomBytes(300)));
         rig.mainWindow().onExitTriggered();
         QCOMPARE(rig.endCount(), 1);

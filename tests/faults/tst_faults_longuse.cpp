@@ -105,7 +105,22 @@ Census takeCensus()
     return census;
 }
 
-QString compare(const Census& before, const Census& after);
+QString compare(const Census& before, const Census& after)
+{
+    const bool same = after.fds == before.fds && after.objects == before.objects &&
+                      after.timers <= before.timers && after.qtimers <= before.qtimers &&
+                      after.sendWindows == 0 && after.settingsWindows == 0 &&
+                      after.topLevels == before.topLevels;
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer keeps freed memory aside on purpose; its leak check stands in.
+    const bool memory = true;
+#else
+    const bool memory = after.rssKiB - before.rssKiB < kRssSlackKiB;
+#endif
+    if (same && memory)
+        return {};
+    return QStringLiteral("before: %1\nafter:  %2").arg(before.describe(), after.describe());
+}
 
 // The widgets' own short timers (a list's delayed layout) come and go: a census is taken
 // once two in a row agree, and a later one compared until it matches, within a bound.
@@ -131,23 +146,6 @@ QString settlesTo(const Census& before)
             break;
     }
     return why;
-}
-
-QString compare(const Census& before, const Census& after)
-{
-    const bool same = after.fds == before.fds && after.objects == before.objects &&
-                      after.timers <= before.timers && after.qtimers <= before.qtimers &&
-                      after.sendWindows == 0 && after.settingsWindows == 0 &&
-                      after.topLevels == before.topLevels;
-#if defined(__SANITIZE_ADDRESS__)
-    // The address sanitizer keeps freed memory aside on purpose; its leak check stands in.
-    const bool memory = true;
-#else
-    const bool memory = after.rssKiB - before.rssKiB < kRssSlackKiB;
-#endif
-    if (same && memory)
-        return {};
-    return QStringLiteral("before: %1\nafter:  %2").arg(before.describe(), after.describe());
 }
 
 } // namespace

@@ -25,6 +25,15 @@
 #include <memory>
 #include <utility>
 
+// Blocks until the port reports received bytes, within a bound: holds a sender that would
+// otherwise write a pty full before an answer can travel back.
+inline void waitForReceived(kibro::SerialPort& port)
+{
+    const QDeadlineTimer deadline(std::chrono::seconds(15));
+    while (port.isOpen() && port.inBufferCount() == 0 && !deadline.hasExpired())
+        QThread::usleep(200);
+}
+
 // Store is TestStore or any store with directory() and mapPort(port, device).
 template <typename Store> class BasicProgramRig
 {
@@ -144,11 +153,8 @@ public:
         kibro::TransferEngine* engine = &window->engine();
         kibro::SerialPort* port = &m_mainWindow->serialPort();
         QObject::connect(engine, &kibro::TransferEngine::byteWritten, engine, [=](qint64 sent) {
-            if (sent != after)
-                return;
-            QDeadlineTimer deadline(kWait);
-            while (port->isOpen() && port->inBufferCount() == 0 && !deadline.hasExpired())
-                QThread::usleep(200);
+            if (sent == after)
+                waitForReceived(*port);
         });
         if (!atFirstTick)
             return;

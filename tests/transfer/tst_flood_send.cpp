@@ -4,16 +4,15 @@
 #include "mainwindow.h"
 #include "messagerecorder.h"
 #include "pocketsim.h"
+#include "programrig.h"
 #include "sendwindow.h"
 #include "teststore.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <algorithm>
@@ -110,11 +109,8 @@ void FloodSendTest::sendUnderFlood()
         ticks = 0;
         // START empties the receive side, and bytes leave faster than the flood refills it:
         // hold the sender after the first byte until the flood is back.
-        if (value == 1) {
-            const QDeadlineTimer deadline(10s);
-            while (comm.inBufferCount() == 0 && !deadline.hasExpired())
-                QThread::usleep(200);
-        }
+        if (value == 1)
+            waitForReceived(comm);
         if (value != sentBefore || interrupt == Interrupt::None)
             return;
         // As the user would: a click lands between two bytes, on the event loop.

@@ -237,8 +237,7 @@ void TransferTest::closeBoxStopsAtOnce()
     QCOMPARE(rig.messages().count(), 1);
     QCOMPARE(rig.messages().first().text, kCancelText);
 
-    QVERIFY(rig.sim().waitForCount(sentBefore, kLongWait));
-    const auto summary = rig.sim().stop(); // takes in whatever else came
+    const auto summary = rig.sim().stop(); // takes in all that was written
     QVERIFY(summary);
     QCOMPARE(summary->bytes, sentBefore);
     QCOMPARE(summary->sha256Hex, sha256Hex(bytes.left(sentBefore)));
@@ -297,7 +296,7 @@ void TransferTest::cancelBeforeStartClosesSilently()
     QVERIFY(!window || !window->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
     QCOMPARE(rig.messages().count(), 0);
-    QCOMPARE(rig.sim().drain().value_or("no drain"), QByteArray());
+    QCOMPARE(rig.sim().drain().value_or("<not drained>"), QByteArray());
 }
 
 void TransferTest::captionAndDetails()
@@ -357,7 +356,7 @@ void TransferTest::unreadableFile()
     QCOMPARE(rig.messages().count(), 1);
     QCOMPARE(rig.messages().first().text, QStringLiteral("ファイルを読み込めません。"));
     QCOMPARE(rig.messages().first().title, QStringLiteral("File Error"));
-    QCOMPARE(rig.sim().drain().value_or("no drain"), QByteArray());
+    QCOMPARE(rig.sim().drain().value_or("<not drained>"), QByteArray());
     QVERIFY(rig.mainWindow().serialPort().isOpen());
 }
 
