@@ -12,17 +12,15 @@ constexpr std::chrono::microseconds kSlice{250};
 
 } // namespace
 
-TransferEngine::TransferEngine(SerialPort& serial, TransferView& view, QObject* parent)
+TransferEngine::TransferEngine(SerialPort& serial, QObject* parent)
     : QObject(parent), m_ownLine(std::make_unique<SerialLine>(serial)),
-      m_ownWake(std::make_unique<PreciseWakeTimer>()), m_line(*m_ownLine), m_wake(*m_ownWake),
-      m_view(view)
+      m_ownWake(std::make_unique<PreciseWakeTimer>()), m_line(*m_ownLine), m_wake(*m_ownWake)
 {
     setUp();
 }
 
-TransferEngine::TransferEngine(TransferLine& line, WakeTimer& wake, TransferView& view,
-                               QObject* parent)
-    : QObject(parent), m_line(line), m_wake(wake), m_view(view)
+TransferEngine::TransferEngine(TransferLine& line, WakeTimer& wake, QObject* parent)
+    : QObject(parent), m_line(line), m_wake(wake)
 {
     setUp();
 }
@@ -35,14 +33,8 @@ void TransferEngine::setUp()
     m_tickTimer.setInterval(kTickInterval);
     m_tickTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_tickTimer, &QTimer::timeout, this, &TransferEngine::onTick);
-
-    connect(&m_wake, &WakeTimer::timeout, this, [this] {
-        if (!m_waiting)
-            return;
-        m_waiting = false;
-        m_pacer.woke(m_lookAt, m_wake.now());
-        run();
-    });
+    // A stopped wake never fires, so a wake is always the one the pass is waiting for.
+    connect(&m_wake, &WakeTimer::timeout, this, &TransferEngine::onWake);
     // Queued: the port reports a loss from inside a write, in the middle of a pass.
     connect(&m_line, &TransferLine::activity, this, &TransferEngine::onLineActivity,
             Qt::QueuedConnection);
@@ -56,14 +48,10 @@ void TransferEngine::setUp()
 
 void TransferEngine::start(QByteArray bytes)
 {
-    if (m_started)
+    if (m_outcome != Outcome::Ready)
         return;
-    m_started = true;
+    m_outcome = Outcome::Running;
     m_bytes = std::move(bytes);
-    m_index = 0;
-    m_stage = Stage::Top;
-
-    m_view.setProgressRange(0, static_cast<int>(m_bytes.size()));
     try {
         m_line.clear();
         m_pacer.setByteTime(m_line.byteTime());
@@ -77,45 +65,37 @@ void TransferEngine::start(QByteArray bytes)
 void TransferEngine::requestCancel()
 {
     m_cancelFlag = -1;
-    if (!m_started || !isRunning())
-        return;
     // The byte waiting for the line has not gone out; drop it rather than make the user
     // wait for a slow line to take it.
-    if (m_waiting || m_pausing) {
+    if (isRunning() && (m_wake.isActive() || m_tickTimer.isActive())) {
         stopWaiting();
         m_stage = Stage::Top;
         yieldThenRun();
     }
 }
 
-void TransferEngine::windowClosed()
-{
-    m_cancelFlag = -1;
-    m_windowClosed = true;
-    if (!m_started || !isRunning() || m_running)
-        return;
-    stopWaiting();
-    m_stage = Stage::Top;
-    yieldThenRun();
-}
-
 void TransferEngine::abandon()
 {
     stopWaiting();
     m_yield.stop();
-    if (isRunning())
+    if (m_outcome == Outcome::Ready || isRunning())
         m_outcome = Outcome::Abandoned;
 }
 
 void TransferEngine::onTick()
 {
     ++m_tickCount;
-    if (m_pausing && m_tickCount >= kPauseTicks) {
+    if (m_tickCount >= kPauseTicks) {
         m_tickTimer.stop();
-        m_pausing = false;
         m_stage = m_afterPause;
         run();
     }
+}
+
+void TransferEngine::onWake()
+{
+    m_pacer.woke(m_lookAt, m_wake.now());
+    run();
 }
 
 void TransferEngine::startPause(Stage resumeAt)
@@ -125,7 +105,6 @@ void TransferEngine::startPause(Stage resumeAt)
     m_writtenThisPass = 0;
     m_tickCount = 0;
     m_afterPause = resumeAt;
-    m_pausing = true;
     m_tickTimer.start();
 }
 
@@ -133,14 +112,13 @@ void TransferEngine::waitForLine(LinePacer::Clock::time_point lookAt)
 {
     m_yield.stop();
     m_writtenThisPass = 0;
-    m_waiting = true;
     m_lookAt = lookAt;
     m_wake.startAt(lookAt);
 }
 
 void TransferEngine::onLineActivity()
 {
-    if (!m_waiting)
+    if (!m_wake.isActive())
         return;
     // Bytes arrived or the port went: look now rather than at the planned moment.
     stopWaiting();
@@ -149,13 +127,9 @@ void TransferEngine::onLineActivity()
 
 void TransferEngine::stopWaiting()
 {
-    m_waiting = false;
     m_justWrote = false;
     m_wake.stop();
-    if (m_pausing) {
-        m_tickTimer.stop();
-        m_pausing = false;
-    }
+    m_tickTimer.stop();
 }
 
 void TransferEngine::yieldThenRun()
@@ -166,25 +140,21 @@ void TransferEngine::yieldThenRun()
 
 void TransferEngine::run()
 {
-    if (!isRunning() || m_running)
+    if (!isRunning())
         return;
-    m_running = true;
     m_slice.start();
     try {
         for (;;) {
             switch (m_stage) {
             case Stage::Top:
+                // Whoever heard of the last byte may have ended the transfer.
+                if (!isRunning())
+                    return;
                 if (m_index >= m_bytes.size()) {
-                    m_running = false;
                     finish(Outcome::Completed);
                     return;
                 }
                 if (m_cancelFlag != 0) {
-                    m_yield.stop();
-                    // Still this pass while the box is up: what its event loop delivers
-                    // (the window closing) must not start another pass and another box.
-                    m_view.acknowledgeCancel();
-                    m_running = false;
                     finish(Outcome::Cancelled);
                     return;
                 }
@@ -196,13 +166,11 @@ void TransferEngine::run()
                     // without asking.
                     m_justWrote = false;
                     waitForLine(m_pacer.nextLook(m_wake.now(), 1));
-                    m_running = false;
                     return;
                 }
                 m_stage = Stage::CheckTransmit;
                 if (m_line.receivedCount() != 0) {
                     startPause(Stage::CheckTransmit);
-                    m_running = false;
                     return;
                 }
                 break;
@@ -223,7 +191,6 @@ void TransferEngine::run()
                     // port reports; the driver's count says nothing of when.
                     waitForLine(queue.held > 0 ? now + LinePacer::kLongestWait
                                                : m_pacer.nextLook(now, queue.count));
-                    m_running = false;
                     return;
                 }
                 m_pacer.cleared(now);
@@ -237,21 +204,18 @@ void TransferEngine::run()
                 m_justWrote = true;
                 ++m_writtenThisPass;
                 ++m_index;
-                m_view.setProgressValue(static_cast<int>(m_index));
-                emit byteWritten(m_index);
                 m_stage = Stage::Top;
+                emit byteWritten(m_index);
                 // While the line takes bytes as fast as they come, a turn of the event loop
                 // for every byte would cost more than the byte; a short slice keeps clicks
                 // and ticks answered well within a millisecond.
                 if (std::chrono::nanoseconds(m_slice.nsecsElapsed()) < kSlice)
                     break;
                 yieldThenRun();
-                m_running = false;
                 return;
             }
         }
     } catch (const KibroError&) {
-        m_running = false;
         finish(Outcome::Failed);
     }
 }
@@ -263,10 +227,7 @@ void TransferEngine::finish(Outcome outcome)
     if (!isRunning())
         return;
     m_outcome = outcome;
-    if (outcome == Outcome::Failed)
-        m_view.reportFailure();
-    emit outcomeChanged(outcome);
-    m_view.unload();
+    emit finished(outcome);
 }
 
 } // namespace kibro

@@ -16,51 +16,34 @@ class SerialPort;
 class TransferLine;
 class WakeTimer;
 
-// What the engine needs from the window that shows a transfer.
-class TransferView
-{
-public:
-    virtual ~TransferView() = default;
-    virtual void setProgressRange(int minimum, int maximum) = 0;
-    virtual void setProgressValue(int value) = 0;
-    // Shows the cancel acknowledgement and returns when the user has dismissed it.
-    virtual void acknowledgeCancel() = 0;
-    // Shows that the transfer failed and returns when the user has dismissed it.
-    virtual void reportFailure() = 0;
-    // The transfer is over, whatever the outcome: the window goes.
-    virtual void unload() = 0;
-};
-
 // Sends a file's bytes one at a time: before each byte the cancel check, a pause of ten
 // ticks whenever the pocket computer has sent something, and a wait for an empty transmit
 // buffer. It runs on the event loop: every wait returns to it and resumes on a signal or a
 // timer, so the window stays responsive and an idle wait costs no CPU. The wait for the line
 // wakes at sub-millisecond moments, so a real UART or USB adapter never runs dry.
+// It reports and never asks: each byte as it goes, and the outcome once it has stopped. What
+// the user is shown is the window's business, decided after the engine is done.
 class TransferEngine : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Outcome { Running, Completed, Cancelled, Failed, Abandoned };
+    enum class Outcome { Ready, Running, Completed, Cancelled, Failed, Abandoned };
     Q_ENUM(Outcome)
 
     static constexpr std::chrono::milliseconds kTickInterval{10};
     static constexpr int kPauseTicks = 10;
 
-    TransferEngine(SerialPort& serial, TransferView& view, QObject* parent = nullptr);
+    explicit TransferEngine(SerialPort& serial, QObject* parent = nullptr);
     // Any line and any wake: what tests drive by hand.
-    TransferEngine(TransferLine& line, WakeTimer& wake, TransferView& view,
-                   QObject* parent = nullptr);
+    TransferEngine(TransferLine& line, WakeTimer& wake, QObject* parent = nullptr);
     ~TransferEngine() override;
 
-    // Starts sending; the view hears of the end through unload().
+    // Starts sending; an engine sends once.
     void start(QByteArray bytes);
-
-    // CANCEL: the flag is seen before the next byte. A wait in progress ends early so the
-    // acknowledgement comes at once.
+    // CANCEL, or the window closed: the flag is seen before the next byte. A wait in progress
+    // ends early so the outcome comes at once.
     void requestCancel();
-    // The window was closed: no further byte goes out, then the cancel is acknowledged.
-    void windowClosed();
     // The program ends: stop where we stand, tell nobody.
     void abandon();
 
@@ -69,20 +52,21 @@ public:
     [[nodiscard]] qint16 cancelFlag() const noexcept { return m_cancelFlag; }
     [[nodiscard]] qint16 tickCount() const noexcept { return m_tickCount; }
     [[nodiscard]] qint64 bytesSent() const noexcept { return m_index; }
-    [[nodiscard]] QTimer& tickTimer() noexcept { return m_tickTimer; }
-
-    void onTick();
 
 signals:
-    void outcomeChanged(kibro::TransferEngine::Outcome outcome);
     // Each byte handed to the line, with the count so far; the view shows them less often.
+    // Heard in the middle of a pass: a listener must not run an event loop.
     void byteWritten(qint64 sent);
+    // Once, after the engine has stopped for good (never for abandon).
+    void finished(kibro::TransferEngine::Outcome outcome);
 
 private:
     enum class Stage { Top, CheckReceived, CheckTransmit, Write };
 
     void setUp();
     void run();
+    void onTick();
+    void onWake();
     void startPause(Stage resumeAt);
     void waitForLine(LinePacer::Clock::time_point lookAt);
     void onLineActivity();
@@ -94,7 +78,6 @@ private:
     std::unique_ptr<WakeTimer> m_ownWake;
     TransferLine& m_line;
     WakeTimer& m_wake;
-    TransferView& m_view;
     LinePacer m_pacer;
     LinePacer::Clock::time_point m_lookAt{};
     LinePacer::Clock::time_point m_clearedAt{};
@@ -102,20 +85,16 @@ private:
     QElapsedTimer m_slice;
     qint64 m_index = 0;
     Stage m_stage = Stage::Top;
-    Outcome m_outcome = Outcome::Running;
-    bool m_started = false;
-    bool m_running = false;
-    bool m_waiting = false;
-    bool m_pausing = false;
-    bool m_windowClosed = false;
+    Stage m_afterPause = Stage::Top;
+    Outcome m_outcome = Outcome::Ready;
     // The pass wrote a byte and has not looked at the line since.
     bool m_justWrote = false;
     // Bytes written since the last wait.
     int m_writtenThisPass = 0;
     qint16 m_cancelFlag = 0;
     qint16 m_tickCount = 0;
-    Stage m_afterPause = Stage::Top;
-    QTimer m_tickTimer;
+    // Runs only while a pause lasts; found by its name.
+    QTimer m_tickTimer{this};
     QTimer m_yield;
 };
 

@@ -1,6 +1,7 @@
 #include "messagebox.h"
 
 #include <QMessageBox>
+#include <QPointer>
 
 namespace kibro {
 
@@ -25,8 +26,11 @@ void messageBox(QWidget* parent, const QString& text, const QString& title)
         hook()(text, title);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
-    box.exec();
+    // On the heap: the parent may go while the box is up, and takes the box with it.
+    const QPointer<QMessageBox> box =
+        new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box->exec();
+    delete box.data();
 }
 
 } // namespace kibro

@@ -8,7 +8,8 @@ class QWidget;
 
 namespace kibro {
 
-// The program's one kind of message: modal, a text, a title, an OK button, no icon.
+// The program's one kind of message: modal, a text, a title, an OK button, no icon. The
+// parent may go while the box is up; the box goes with it and the call returns.
 void messageBox(QWidget* parent, const QString& text, const QString& title);
 
 // Tests answer boxes through this hook: when set, it is called instead of showing a box.

@@ -9,6 +9,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -53,16 +54,9 @@ protected:
 
 } // namespace
 
-SendWindow::SendWindow(SerialPort& serial, QString fname, QString fileName, QWidget* parent)
-    : SendWindow(serial, toNativePath(fname), parent)
-{
-    // A newline would break the title and the details, a direction override turn them round.
-    m_fileName = visibleText(fileName);
-}
-
 SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
     : QDialog(parent), m_chosenPath(std::move(path)),
-      m_fileName(readableName(baseName(m_chosenPath))), m_engine(serial, *this, this)
+      m_fileName(readableName(baseName(m_chosenPath))), m_engine(serial, this)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -98,14 +92,16 @@ SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
     setTabOrder(m_startButton, m_cancelButton);
     connect(m_startButton, &QPushButton::clicked, this, &SendWindow::onStartClicked);
     connect(m_cancelButton, &QPushButton::clicked, this, &SendWindow::onCancelClicked);
+    connect(&m_engine, &TransferEngine::byteWritten, this, &SendWindow::onByteWritten);
+    // Queued: the box comes from the event loop, after the engine's pass has returned.
+    connect(&m_engine, &TransferEngine::finished, this, &SendWindow::onFinished,
+            Qt::QueuedConnection);
 }
 
 SendWindow::~SendWindow() = default;
 
 bool SendWindow::loadFile()
 {
-    m_engine.tickTimer().stop();
-    m_engine.tickTimer().setInterval(TransferEngine::kTickInterval);
     setWindowTitle(m_fileName + QStringLiteral("の送信"));
 
     const FileFacts facts = inspectFile(m_chosenPath);
@@ -141,9 +137,11 @@ void SendWindow::onStartClicked()
     const FileRead read = readWholeFile(m_chosenPath);
     if (read.check != FileCheck::Ok) {
         messageBox(messageParent(), fileCheckText(read.check), kFileErrorTitle);
-        unload();
+        leave();
         return;
     }
+    m_progressBar->setRange(0, static_cast<int>(read.bytes.size()));
+    m_progressPainted = m_progressBar->value();
     // The window's own changes (START greyed) are drawn now, while the line is idle, rather
     // than between the first bytes, where a slow X server would leave it without work.
     repaint();
@@ -154,7 +152,7 @@ void SendWindow::onCancelClicked()
 {
     m_engine.requestCancel();
     if (m_startButton->isEnabled())
-        unload();
+        leave();
 }
 
 void SendWindow::reject()
@@ -166,41 +164,30 @@ void SendWindow::reject()
 void SendWindow::abandon()
 {
     m_engine.abandon();
-    m_unloaded = true;
-    hide();
-    deleteLater();
-}
-
-void SendWindow::onUnload()
-{
-    m_engine.windowClosed();
+    leave();
 }
 
 void SendWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    if (m_unloaded)
-        return;
-    onUnload();
-    // A running transfer still has to acknowledge the cancel; it unloads us when done.
-    if (m_engine.isRunning() && !m_startButton->isEnabled())
-        return;
-    m_unloaded = true;
+    // A running transfer still has to stop and say so; the window goes after that.
+    if (m_engine.isRunning())
+        m_engine.requestCancel();
+    else
+        deleteLater();
+}
+
+void SendWindow::leave()
+{
+    hide();
     deleteLater();
 }
 
-void SendWindow::setProgressRange(int minimum, int maximum)
+void SendWindow::onByteWritten(qint64 sent)
 {
-    m_progressBar->setMaximum(maximum);
-    m_progressBar->setMinimum(minimum);
-    m_progressPainted = m_progressBar->value();
-}
-
-void SendWindow::setProgressValue(int value)
-{
-    m_progress = value;
-    // Called right after a byte went out, when the line has the most work in hand.
-    if (value == m_progressBar->maximum() || !m_progressShown.isValid() ||
+    m_progress = static_cast<int>(sent);
+    // Heard right after a byte went out, when the line has the most work in hand.
+    if (m_progress == m_progressBar->maximum() || !m_progressShown.isValid() ||
         std::chrono::nanoseconds(m_progressShown.nsecsElapsed()) >= kProgressInterval)
         showProgress();
 }
@@ -247,27 +234,19 @@ QWidget* SendWindow::messageParent()
     return isVisible() ? static_cast<QWidget*>(this) : parentWidget();
 }
 
-void SendWindow::acknowledgeCancel()
+void SendWindow::onFinished(TransferEngine::Outcome outcome)
 {
     showProgress();
-    messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"),
-               QStringLiteral("CANCEL"));
-}
-
-void SendWindow::reportFailure()
-{
-    showProgress();
-    messageBox(messageParent(), QStringLiteral("ファイル転送に失敗しました。"),
-               QStringLiteral("Transfer Error"));
-}
-
-void SendWindow::unload()
-{
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    hide();
-    deleteLater();
+    // The program may end while a box is up, and the window with it.
+    const QPointer<SendWindow> self(this);
+    if (outcome == TransferEngine::Outcome::Cancelled)
+        messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"),
+                   QStringLiteral("CANCEL"));
+    else if (outcome == TransferEngine::Outcome::Failed)
+        messageBox(messageParent(), QStringLiteral("ファイル転送に失敗しました。"),
+                   QStringLiteral("Transfer Error"));
+    if (self)
+        leave();
 }
 
 } // namespace kibro

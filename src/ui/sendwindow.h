@@ -15,14 +15,13 @@ namespace kibro {
 
 class SerialPort;
 
-// The send window: shows the chosen file and sends it on START.
-class SendWindow : public QDialog, private TransferView
+// The send window: shows the chosen file and sends it on START. The engine reports; the window
+// shows the outcome, once the engine has stopped, and goes.
+class SendWindow : public QDialog
 {
     Q_OBJECT
 
 public:
-    // The window sends the file it was opened for: the path is taken here.
-    SendWindow(SerialPort& serial, QString fname, QString fileName, QWidget* parent);
     // The file by its exact bytes, its name shown in readable form.
     SendWindow(SerialPort& serial, NativePath path, QWidget* parent);
     ~SendWindow() override;
@@ -31,17 +30,16 @@ public:
     [[nodiscard]] bool loadFile();
     void onStartClicked();  // START
     void onCancelClicked(); // CANCEL
-    // The program is ending: go without running the closing handler or the transfer.
+    // The program is ending: go at once, the transfer dropped where it stands, nothing shown.
     void abandon();
 
     [[nodiscard]] qint32 fileSize() const noexcept { return m_fileSize; }
     [[nodiscard]] NativePath chosenPath() const { return m_chosenPath; }
-    // The name as the title and the details show it.
-    [[nodiscard]] QString shownName() const { return m_fileName; }
     [[nodiscard]] qint16 cancelFlag() const noexcept { return m_engine.cancelFlag(); }
     [[nodiscard]] TransferEngine& engine() noexcept { return m_engine; }
-    // False once the window is going: closed, finished or abandoned.
-    [[nodiscard]] bool isLoaded() const noexcept { return !m_unloaded; }
+    // False once the window is going: closed, finished or abandoned. A window closed while
+    // sending stays until the transfer has stopped.
+    [[nodiscard]] bool isLoaded() const { return isVisible() || m_engine.isRunning(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -49,16 +47,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void onUnload();
-    void setProgressRange(int minimum, int maximum) override;
-    void setProgressValue(int value) override;
+    void onByteWritten(qint64 sent);
+    void onFinished(TransferEngine::Outcome outcome);
+    void leave();
     // Shows a value the bar has not caught up with yet.
     void showProgress();
     // Whether the bar would look different at value.
     [[nodiscard]] bool progressShows(int value) const;
-    void acknowledgeCancel() override;
-    void reportFailure() override;
-    void unload() override;
     [[nodiscard]] QWidget* messageParent();
 
     NativePath m_chosenPath;
@@ -72,7 +67,6 @@ private:
     QElapsedTimer m_progressShown;
     int m_progress = 0;
     int m_progressPainted = 0;
-    bool m_unloaded = false;
 };
 
 } // namespace kibro

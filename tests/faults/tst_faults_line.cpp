@@ -152,7 +152,7 @@ void LineFaults::cablePulled()
         QPointer<SendWindow> window = rig.open(QStringLiteral("PROG.BIN"));
         QVERIFY(window);
         TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
-        QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
+        QObject::connect(&window->engine(), &TransferEngine::finished,
                          [&](TransferEngine::Outcome o) { outcome = o; });
         if (inPause)
             rig.pauseAfter(window, 5, [&] { rig.pullCable(); });

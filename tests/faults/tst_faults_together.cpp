@@ -336,7 +336,7 @@ void TogetherFaults::settingsMidTransfer()
     QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
-    QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
+    QObject::connect(&window->engine(), &TransferEngine::finished,
                      [&](TransferEngine::Outcome o) { outcome = o; });
     QPointer<SettingsWindow> settings;
     MomentAction action(rig, window, moment, [&] {

@@ -6,6 +6,7 @@
 #include "filepath.h"
 #include "mainwindow.h"
 #include "messagerecorder.h"
+#include "peek.h"
 #include "pocketsim.h"
 #include "sendwindow.h"
 #include "settingswindow.h"
@@ -96,7 +97,7 @@ public:
     {
         const QString where = directory.isEmpty() ? m_files.path() : directory;
         m_mainWindow->directoryList()->setPath(where);
-        return m_mainWindow->fileList()->setPath(where);
+        return m_mainWindow->fileList()->setNativePath(kibro::toNativePath(where));
     }
     // Clicks a file of the list; the send window it opened, if any.
     kibro::SendWindow* click(const QString& name)
@@ -159,7 +160,7 @@ public:
         if (!atFirstTick)
             return;
         auto action = std::make_shared<std::function<void()>>(std::move(atFirstTick));
-        QObject::connect(&engine->tickTimer(), &QTimer::timeout, engine, [=] {
+        QObject::connect(&tickTimer(*engine), &QTimer::timeout, engine, [=] {
             if (*action && engine->tickCount() == 1)
                 std::exchange(*action, {})();
         });

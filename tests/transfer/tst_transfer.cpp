@@ -210,7 +210,7 @@ void TransferTest::closeBoxStopsAtOnce()
     QVERIFY(window);
     TransferEngine* engine = &window->engine();
     qint64 sentAtClose = -1;
-    QObject::connect(engine, &TransferEngine::outcomeChanged,
+    QObject::connect(engine, &TransferEngine::finished,
                      [&] { sentAtClose = engine->bytesSent(); });
     qint64 sentBefore = -1;
     bool goneAtOnce = false;
@@ -253,7 +253,7 @@ void TransferTest::cablePulledIsAFailure()
     QPointer<SendWindow> window = rig.open(QStringLiteral("LOST.BIN"));
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
-    QObject::connect(&window->engine(), &TransferEngine::outcomeChanged,
+    QObject::connect(&window->engine(), &TransferEngine::finished,
                      [&](TransferEngine::Outcome o) { outcome = o; });
 
     Rig::start(window)->click();
