@@ -127,8 +127,8 @@ public:
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return {};
         file.close();
+        // The file list follows the folder.
         m_mainWindow->directoryList()->setPath(m_files.path());
-        m_mainWindow->fileList()->setPath(m_files.path());
         if (!m_mainWindow->fileList()->selectFile(QStringLiteral("BENCH.BIN")))
             return {};
         return m_mainWindow->sendWindow();

@@ -226,11 +226,6 @@ void SerialPort::setInBufferCount(qint16 count)
     m_port.readAll();
 }
 
-qint64 SerialPort::heldReceivedBytes() const
-{
-    return m_port.bytesAvailable();
-}
-
 qint16 SerialPort::outBufferCount() const
 {
     requireOpen();

@@ -37,6 +37,9 @@ public:
     // Received bytes the port holds at most. Past that it stops reading and the driver keeps
     // the rest, so a peer that never stops talking costs neither memory nor CPU.
     static constexpr qint64 kReadBound = 4096;
+    // What a port is until told otherwise, and what an empty store means.
+    static constexpr qint16 kDefaultPort = 1;
+    static constexpr QStringView kDefaultSettings = u"9600,N,8,1";
 
     explicit SerialPort(QObject* parent = nullptr);
     ~SerialPort() override;
@@ -56,8 +59,6 @@ public:
     // both.
     [[nodiscard]] qint16 inBufferCount() const;
     void setInBufferCount(qint16 count);
-    // The received bytes the port itself holds: never more than kReadBound.
-    [[nodiscard]] qint64 heldReceivedBytes() const;
 
     // Bytes not yet on the line: ours plus the driver's; only 0 may be written.
     [[nodiscard]] qint16 outBufferCount() const;
@@ -93,10 +94,11 @@ private:
     // What the driver holds on one side: bytes still to send, or bytes received.
     [[nodiscard]] qint64 driverQueue(QSerialPort::Direction direction) const;
 
-    QSerialPort m_port;
+    // A child, so what it holds can be looked at from outside without a door of its own.
+    QSerialPort m_port{this};
     PortMap m_portMap;
-    qint16 m_portNumber = 1;
-    QString m_settings = QStringLiteral("9600,N,8,1");
+    qint16 m_portNumber = kDefaultPort;
+    QString m_settings = kDefaultSettings.toString();
     // The device last opened, for the messages about it.
     QString m_device;
     LineSettings m_line;

@@ -3,7 +3,6 @@
 #include "diskwatch.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -128,11 +127,6 @@ void DriveList::refresh()
         setCurrentIndex(index);
 }
 
-void DriveList::showDriveOf(const QString& path)
-{
-    followFolder(toNativePath(QDir::cleanPath(QFileInfo(path).absoluteFilePath())));
-}
-
 void DriveList::followFolder(const NativePath& path)
 {
     m_folder = path;
@@ -216,11 +210,8 @@ bool DirectoryList::setNativePath(const NativePath& path)
             setCurrentItem(item);
     }
 
-    const bool changed = clean != m_path;
     m_path = clean;
     m_watcher->watch(m_path);
-    if (changed)
-        emit pathChanged(this->path());
     emit listed();
     return true;
 }
@@ -258,9 +249,9 @@ NativePath FileList::nativeFilePath() const
     return name.isEmpty() ? NativePath() : childPath(m_nativePath, name);
 }
 
-bool FileList::setPath(const QString& path)
+QString FileList::path() const
 {
-    return setNativePath(toNativePath(QDir::fromNativeSeparators(path)));
+    return QDir::toNativeSeparators(fromNativePath(m_nativePath));
 }
 
 bool FileList::setNativePath(const NativePath& path)
@@ -282,7 +273,6 @@ bool FileList::setNativePath(const NativePath& path)
     if (same)
         verticalScrollBar()->setValue(scroll);
     m_nativePath = path;
-    m_path = QDir::toNativeSeparators(fromNativePath(path));
     return true;
 }
 
@@ -292,14 +282,6 @@ bool FileList::selectFile(const QString& name)
     if (found.isEmpty())
         return false;
     setCurrentItem(found.first());
-    emit fileClicked();
-    return true;
-}
-
-bool FileList::selectNativeFile(const QByteArray& name)
-{
-    if (!markNativeFile(name))
-        return false;
     emit fileClicked();
     return true;
 }

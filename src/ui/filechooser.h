@@ -27,7 +27,6 @@ public:
     [[nodiscard]] QString drive() const { return currentData().toString(); }
     // Selects the volume that holds path, without raising a change, and keeps doing so when
     // the volumes change.
-    void showDriveOf(const QString& path);
     void followFolder(const NativePath& path);
     void refresh();
 
@@ -61,7 +60,6 @@ public:
     void refresh();
 
 signals:
-    void pathChanged(const QString& path);
     // Raised on every listing, the same directory's included.
     void listed();
 
@@ -79,18 +77,17 @@ class FileList : public QListWidget
 public:
     explicit FileList(QWidget* parent = nullptr);
 
-    [[nodiscard]] QString path() const { return m_path; }
+    // As the user reads it, with the system's separators.
+    [[nodiscard]] QString path() const;
     [[nodiscard]] NativePath nativePath() const { return m_nativePath; }
     // The selected file's name as shown, and by its bytes; empty without a selection.
     [[nodiscard]] QString fileName() const;
     [[nodiscard]] QByteArray nativeFileName() const;
     [[nodiscard]] NativePath nativeFilePath() const;
-    bool setPath(const QString& path);
     // Lists a directory; listing the one shown again keeps the selected file selected.
     bool setNativePath(const NativePath& path);
     // Selects a file by name as a click would, for keyboard-free use and tests.
     bool selectFile(const QString& name);
-    bool selectNativeFile(const QByteArray& name);
     // Selects a file without raising a click.
     bool markNativeFile(const QByteArray& name);
 
@@ -98,7 +95,6 @@ signals:
     void fileClicked();
 
 private:
-    QString m_path;
     NativePath m_nativePath;
 };
 

@@ -5,6 +5,7 @@
 #include "filechooser.h"
 #include "filepath.h"
 #include "messagebox.h"
+#include "portsetup.h"
 #include "sendwindow.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
@@ -36,11 +37,6 @@ float storedPosition(const QString& key)
     } catch (const KibroError&) {
         return kDefaultPosition;
     }
-}
-
-QString openErrorText(qint16 port, const char* suffix)
-{
-    return QStringLiteral("COM") + QString::number(port) + QString::fromUtf8(suffix);
 }
 
 // The one file a drop hands over: the first URL, and only when it is a local file.
@@ -106,23 +102,15 @@ void MainWindow::startUp()
     move(twipsToPixelsX(this, storedPosition(QStringLiteral("Left"))),
          twipsToPixelsY(this, storedPosition(QStringLiteral("Top"))));
 
-    SettingsStore store;
     ErrorSection section;
-    section([&] {
-        m_serial.setPortNumber(toInt16(
-            store.read(SettingsStore::kStartup, QStringLiteral("Port"), QStringLiteral("1"))));
-    });
-    section([&] {
-        m_serial.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
-                                        QStringLiteral("9600,N,8,1")));
-    });
+    applyStoredConfiguration(m_serial, section);
     section([&] { m_serial.open(); });
     if (section.lastError() == 0)
         return;
 
     // The main window is not shown yet: the box stands on its own, centred on the screen.
-    messageBox(nullptr, openErrorText(m_serial.portNumber(), "が開けません。"),
-               QStringLiteral("COM Open Error"));
+    messageBox(nullptr, openErrorText(m_serial.portNumber(), QStringLiteral("が開けません。")),
+               kOpenErrorTitle);
     onSettingsTriggered();
 }
 

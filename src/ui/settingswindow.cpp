@@ -5,6 +5,7 @@
 #include "messagebox.h"
 #include "portinfo.h"
 #include "portmap.h"
+#include "portsetup.h"
 #include "serialport.h"
 #include "settingsstore.h"
 #include "twips.h"
@@ -28,9 +29,6 @@ namespace kibro {
 
 namespace {
 
-const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
-const QString kDefaultPort = QStringLiteral("1");
-const QString kDefaultSettings = QStringLiteral("9600,N,8,1");
 const QString kLineFormat = QStringLiteral(",N,8,1");
 
 // The frames and options as their twips were designed: a frame's caption sits on its top
@@ -91,11 +89,6 @@ QStyle* designStyle(QObject* owner)
     auto* style = new DesignStyle(QStyleFactory::create(QApplication::style()->name()));
     style->setParent(owner);
     return style;
-}
-
-QString openErrorText(qint16 port, const QString& suffix)
-{
-    return QStringLiteral("COM") + QString::number(port) + suffix;
 }
 
 QString portTip(const DeviceReport& report)
@@ -262,7 +255,6 @@ void SettingsWindow::onCancelClicked()
 
 void SettingsWindow::abandon()
 {
-    m_abandoned = true;
     m_unloaded = true;
     hide();
     deleteLater();
@@ -272,16 +264,8 @@ void SettingsWindow::onUnload()
 {
     // Back to what is stored. After a successful OK that is what the port already has, so
     // an open port ends it here without a word.
-    SettingsStore store;
     ErrorSection section;
-    section([&] {
-        m_serial.setPortNumber(
-            toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"), kDefaultPort)));
-    });
-    section([&] {
-        m_serial.setSettings(
-            store.read(SettingsStore::kStartup, QStringLiteral("Settings"), kDefaultSettings));
-    });
+    applyStoredConfiguration(m_serial, section);
     if (m_serial.isOpen())
         return;
     section([&] { m_serial.open(); });
@@ -298,8 +282,7 @@ void SettingsWindow::closeEvent(QCloseEvent* event)
     if (m_unloaded)
         return;
     m_unloaded = true;
-    if (!m_abandoned)
-        onUnload();
+    onUnload();
 }
 
 bool SettingsWindow::focusNextPrevChild(bool next)

@@ -53,7 +53,6 @@ private:
 
     SerialPort& m_serial;
     qint16 m_portNumber = 0;
-    bool m_abandoned = false;
     bool m_unloaded = false;
     QGroupBox* m_rateGroup = nullptr;
     QGroupBox* m_portGroup = nullptr;

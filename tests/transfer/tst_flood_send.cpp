@@ -3,6 +3,7 @@
 #include "filechooser.h"
 #include "mainwindow.h"
 #include "messagerecorder.h"
+#include "peek.h"
 #include "pocketsim.h"
 #include "programrig.h"
 #include "sendwindow.h"
@@ -87,7 +88,7 @@ void FloodSendTest::sendUnderFlood()
     mainWindow.show();
     SerialPort& comm = mainWindow.serialPort();
     QVERIFY(comm.isOpen());
-    QTRY_VERIFY_WITH_TIMEOUT(comm.heldReceivedBytes() == SerialPort::kReadBound, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(heldReceivedBytes(comm) == SerialPort::kReadBound, kWaitMs);
 
     mainWindow.directoryList()->setPath(files.path());
     QVERIFY(mainWindow.fileList()->selectFile(QStringLiteral("FLOOD.BAS")));
@@ -98,7 +99,7 @@ void FloodSendTest::sendUnderFlood()
     constexpr int kPaused = TransferEngine::kPauseTicks - 1;
     int ticks = 0;
     QList<int> ticksBefore;
-    connect(&window->engine().tickTimer(), &QTimer::timeout, this, [&] { ++ticks; });
+    connect(&tickTimer(window->engine()), &QTimer::timeout, this, [&] { ++ticks; });
     auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     int progress = 0;
     connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
@@ -124,7 +125,7 @@ void FloodSendTest::sendUnderFlood()
 
     window->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
-    QVERIFY(comm.heldReceivedBytes() <= SerialPort::kReadBound);
+    QVERIFY(heldReceivedBytes(comm) <= SerialPort::kReadBound);
 
     const qsizetype expected = interrupt == Interrupt::None ? kFile.size() : sentBefore;
     QCOMPARE(progress, int(expected));

@@ -1,0 +1,28 @@
+#include "portsetup.h"
+
+#include "conversions.h"
+#include "errorsection.h"
+#include "serialport.h"
+#include "settingsstore.h"
+
+namespace kibro {
+
+void applyStoredConfiguration(SerialPort& serial, ErrorSection& section)
+{
+    SettingsStore store;
+    section([&] {
+        serial.setPortNumber(toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"),
+                                                QString::number(SerialPort::kDefaultPort))));
+    });
+    section([&] {
+        serial.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
+                                      SerialPort::kDefaultSettings.toString()));
+    });
+}
+
+QString openErrorText(qint16 port, const QString& what)
+{
+    return QStringLiteral("COM") + QString::number(port) + what;
+}
+
+} // namespace kibro
