@@ -213,14 +213,9 @@ void MainWindow::showSendWindow(const NativePath& path)
     m_sendWindow->activateWindow();
 }
 
-void MainWindow::onUnload()
-{
-    onExitTriggered();
-}
-
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    onUnload();
+    onExitTriggered();
     event->accept();
 }
 

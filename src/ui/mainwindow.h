@@ -60,7 +60,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void onUnload();
     void showSendWindow(const NativePath& path);
 
     SerialPort m_serial;
