@@ -17,7 +17,8 @@ constexpr Duration kShortestStep = 20us;
 // loses an eighth of a byte at 1200 bit/s, and a wake later than this is the machine, not the
 // usual.
 constexpr Duration kLongestStep = 1ms;
-// Looks this part of a byte apart find where the queue empties closely enough.
+// After an early look, the next comes this part of a byte later: the line idles at most that
+// long, and a few looks find where the queue empties.
 using RetryStepPerByte = std::ratio<1, 8>;
 // An aimed look found early moves the aim on by at least this part of a step: no second
 // look at the same too early moment.

@@ -9,7 +9,7 @@ namespace kibro {
 // Decides when to look at the transmit queue again, so the next byte goes out while the line
 // still has work. Two rules set each look, the later one wins:
 // - the aim: the first look after a write comes where the queue emptied after earlier writes,
-//   learnt from what each such look finds;
+//   learnt from what each such look finds; should it find the byte queued, looks step on;
 // - the line's rate: no look before the line could have sent all but the lead of what was
 //   written, since a line cannot go faster than its rate and has work until then.
 // The lead follows from the kind of driver the pacer believes it faces (driverKind()).
@@ -109,7 +109,8 @@ private:
     DriverKind m_kind = DriverKind::Unknown;
     // The time from a write to the queue's emptying, as learnt so far.
     Duration m_aim;
-    // Aimed looks in a row that found the queue empty at once (at most kLateDoublings).
+    // Aimed looks in a row that found the queue empty at the first try (at most
+    // kLateDoublings).
     int m_lateStreak = 0;
     WakeLateness m_wakeLate;
     std::optional<PendingWrite> m_pending;
