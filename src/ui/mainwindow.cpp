@@ -3,7 +3,6 @@
 #include "conversions.h"
 #include "errorsection.h"
 #include "filechooser.h"
-#include "filepath.h"
 #include "messagebox.h"
 #include "portsetup.h"
 #include "sendwindow.h"

@@ -3,7 +3,6 @@
 // simulated pocket computer, message boxes answered and recorded, and a folder of files.
 
 #include "filechooser.h"
-#include "filepath.h"
 #include "mainwindow.h"
 #include "messagerecorder.h"
 #include "peek.h"
@@ -87,10 +86,7 @@ public:
             return {};
         return path;
     }
-    [[nodiscard]] QString filePath(const QString& name) const
-    {
-        return kibro::joinPath(m_files.path(), name, u'/');
-    }
+    [[nodiscard]] QString filePath(const QString& name) const { return m_files.filePath(name); }
 
     // Walks the lists to a folder (the rig's own by default) and lists it afresh.
     bool list(const QString& directory = {})

@@ -82,8 +82,6 @@ private slots:
     void sendsTheFileAsItIsAtStart_data();
     void sendsTheFileAsItIsAtStart();
     void secondClickKeepsTheOpenWindow();
-    void fullPathHasOneSeparator_data();
-    void fullPathHasOneSeparator();
     void unlistableDirectoryLeavesTheLists();
     void progressIsPaintedFromTheEventLoop();
 };
@@ -410,33 +408,6 @@ void TransferTest::secondClickKeepsTheOpenWindow()
     const auto summary = rig.sim().stop();
     QVERIFY(summary);
     QCOMPARE(summary->sha256Hex, sha256Hex(first));
-}
-
-void TransferTest::fullPathHasOneSeparator_data()
-{
-    QTest::addColumn<QString>("directory");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QChar>("separator");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("directory") << "C:\\DATA"
-                               << "A.BAS" << QChar(u'\\') << "C:\\DATA\\A.BAS";
-    QTest::newRow("drive root") << "C:\\"
-                                << "A.BAS" << QChar(u'\\') << "C:\\A.BAS";
-    QTest::newRow("linux directory") << "/home/pb"
-                                     << "A.BAS" << QChar(u'/') << "/home/pb/A.BAS";
-    QTest::newRow("linux root") << "/"
-                                << "A.BAS" << QChar(u'/') << "/A.BAS";
-    QTest::newRow("only the last character counts") << "/a//b"
-                                                    << "x" << QChar(u'/') << "/a//b/x";
-}
-
-void TransferTest::fullPathHasOneSeparator()
-{
-    QFETCH(QString, directory);
-    QFETCH(QString, name);
-    QFETCH(QChar, separator);
-    QFETCH(QString, expected);
-    QCOMPARE(kibro::joinPath(directory, name, separator), expected);
 }
 
 void TransferTest::unlistableDirectoryLeavesTheLists()
