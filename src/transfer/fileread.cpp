@@ -71,19 +71,6 @@ FileCheck checkSendable(const QFileInfo& info)
     return FileCheck::Ok;
 }
 
-QString fileCheckText(FileCheck check)
-{
-    switch (check) {
-    case FileCheck::TooLarge:
-        return QStringLiteral("ファイルが大きすぎます。");
-    case FileCheck::Unreadable:
-        return QStringLiteral("ファイルを読み込めません。");
-    case FileCheck::Ok:
-        break;
-    }
-    return {};
-}
-
 FileFacts inspectFile(const NativePath& path)
 {
     FileFacts facts;
@@ -195,11 +182,6 @@ FileRead readWholeFile(const NativePath& path)
     result.check = FileCheck::Ok;
     result.bytes = std::move(bytes);
     return result;
-}
-
-QString dateTimeText(const QDateTime& stamp)
-{
-    return stamp.toLocalTime().toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
 }
 
 } // namespace kibro

@@ -13,7 +13,6 @@ enum class FileCheck { Ok, Unreadable, TooLarge };
 
 // Whether a file can be sent: a readable regular file whose size fits 32 bits.
 [[nodiscard]] FileCheck checkSendable(const QFileInfo& info);
-[[nodiscard]] QString fileCheckText(FileCheck check);
 
 // What the send window shows of a file, found by its exact bytes.
 struct FileFacts
@@ -34,8 +33,5 @@ struct FileRead
 // The whole file, as it is on disk at this moment, held once in memory.
 [[nodiscard]] FileRead readWholeFile(const NativePath& path);
 [[nodiscard]] FileRead readWholeFile(const QString& path);
-
-// A time stamp as the send window shows it: unambiguous local date and time.
-[[nodiscard]] QString dateTimeText(const QDateTime& stamp);
 
 } // namespace kibro

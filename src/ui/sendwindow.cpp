@@ -1,6 +1,7 @@
 #include "sendwindow.h"
 
 #include "fileread.h"
+#include "filetexts.h"
 #include "messagebox.h"
 #include "twips.h"
 
