@@ -1,20 +1,6 @@
 #include "filenames.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-
-#if defined(Q_OS_UNIX)
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace kibro {
 
@@ -136,24 +122,6 @@ std::optional<QString> decodeShiftJis(const QByteArray& bytes)
 
 } // namespace
 
-NativePath toNativePath(const QString& path)
-{
-#if defined(Q_OS_UNIX)
-    return QFile::encodeName(path);
-#else
-    return path.toUtf8();
-#endif
-}
-
-QString fromNativePath(const NativePath& path)
-{
-#if defined(Q_OS_UNIX)
-    return QFile::decodeName(path);
-#else
-    return QString::fromUtf8(path);
-#endif
-}
-
 QString visibleText(const QString& text)
 {
     QString out;
@@ -196,116 +164,11 @@ QString readableName(const QByteArray& name)
     return text;
 }
 
-QByteArray baseName(const NativePath& path)
-{
-    const qsizetype slash = path.lastIndexOf(kSeparator);
-#if defined(Q_OS_WIN)
-    const qsizetype backslash = path.lastIndexOf('\\');
-    return path.mid(std::max(slash, backslash) + 1);
-#else
-    return path.mid(slash + 1);
-#endif
-}
-
 NativePath childPath(const NativePath& directory, const QByteArray& name)
 {
     if (directory.endsWith(kSeparator))
         return directory + name;
     return directory + kSeparator + name;
-}
-
-NativePath cleanNativePath(const NativePath& path)
-{
-#if defined(Q_OS_UNIX)
-    QByteArray absolute = path;
-    if (!absolute.startsWith(kSeparator)) {
-        char* cwd = ::getcwd(nullptr, 0);
-        absolute = QByteArray(cwd ? cwd : "/") + kSeparator + absolute;
-        ::free(cwd);
-    }
-    // By bytes: a name component is never decoded, so no name can be mangled here.
-    QList<QByteArray> parts;
-    for (const QByteArray& part : absolute.split(kSeparator)) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            continue;
-        }
-        parts.append(part);
-    }
-    return QByteArray(1, kSeparator) + parts.join(kSeparator);
-#else
-    return toNativePath(QDir::cleanPath(QFileInfo(fromNativePath(path)).absoluteFilePath()));
-#endif
-}
-
-std::optional<QList<DirectoryEntry>> listDirectory(const NativePath& path)
-{
-#if defined(Q_OS_UNIX)
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    QList<DirectoryEntry> entries;
-    bool failed = false;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (!entry) {
-            failed = errno != 0;
-            break;
-        }
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat status;
-            isDirectory = ::fstatat(fd, entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
-        }
-        entries.append({name, isDirectory});
-    }
-    ::closedir(dir);
-    if (failed)
-        return std::nullopt;
-    return entries;
-#else
-    const QString directory = fromNativePath(path);
-    const QFileInfo info(directory);
-    if (!info.isDir() || !info.isReadable())
-        return std::nullopt;
-    QList<DirectoryEntry> entries;
-    const QFileInfoList infos = QDir(directory).entryInfoList(QDir::AllEntries | QDir::System |
-                                                              QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : infos)
-        entries.append({toNativePath(entry.fileName()), entry.isDir()});
-    return entries;
-#endif
-}
-
-NativePath nearestExistingDirectory(const NativePath& path)
-{
-    NativePath candidate = cleanNativePath(path);
-    for (;;) {
-#if defined(Q_OS_UNIX)
-        struct stat status;
-        if (::stat(candidate.constData(), &status) == 0 && S_ISDIR(status.st_mode))
-            return candidate;
-#else
-        if (QFileInfo(fromNativePath(candidate)).isDir())
-            return candidate;
-#endif
-        const qsizetype slash = candidate.lastIndexOf(kSeparator);
-        if (slash < 0 || candidate.size() <= 1)
-            return {};
-        candidate = slash == 0 ? QByteArray(1, kSeparator) : candidate.left(slash);
-    }
 }
 
 } // namespace kibro

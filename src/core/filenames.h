@@ -49,4 +49,7 @@ struct DirectoryEntry
 // An absolute path with . and .. and doubled separators resolved by name, not by links.
 [[nodiscard]] NativePath cleanNativePath(const NativePath& path);
 
+// The path with every link in it followed; the path itself when that fails.
+[[nodiscard]] NativePath resolveLinks(const NativePath& path);
+
 } // namespace kibro

@@ -7,7 +7,7 @@ namespace kibro {
 
 // Which device a COM number opens: the store's "Ports" group first ("COM1=/dev/ttyUSB0"),
 // then the platform's usual names. An empty result means the number has no device. A stored
-// name without a leading slash ("ttyUSB0") is a device under /dev.
+// name without a leading slash ("ttyUSB0") is, on Linux, a device under /dev.
 class PortMap
 {
 public:

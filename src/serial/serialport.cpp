@@ -1,28 +1,12 @@
 #include "serialport.h"
 
 #include "errors.h"
-#include "portholder.h"
+#include "serialport_platform.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <limits>
-
-#if defined(Q_OS_WIN)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#endif
 
 namespace kibro {
 
@@ -171,21 +155,8 @@ QString SerialPort::openFailureReason(const QString& device) const
 {
     if (m_port.error() != QSerialPort::PermissionError)
         return m_port.errorString();
-#if !defined(Q_OS_WIN)
-    // QSerialPort says "permission" both for a device we may not open and for one another
-    // program has locked or opened exclusively; only the first is about permissions.
-    const auto holder = findPortHolder(device);
-    if (holder) {
-        return holder->program.isEmpty() ? QStringLiteral("in use by process %1").arg(holder->pid)
-                                         : QStringLiteral("in use by process %1 (%2)")
-                                               .arg(holder->pid)
-                                               .arg(holder->program);
-    }
-    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
-        return QStringLiteral("in use by another program");
-#else
-    Q_UNUSED(device);
-#endif
+    if (QString busy = platform::busyReason(device); !busy.isEmpty())
+        return busy;
     return m_port.errorString();
 }
 
@@ -213,7 +184,8 @@ void SerialPort::requireOpen() const
 qint16 SerialPort::inBufferCount() const
 {
     requireOpen();
-    return clampCount(m_port.bytesAvailable() + driverQueue(QSerialPort::Input));
+    return clampCount(m_port.bytesAvailable() +
+                      platform::driverQueue(m_port.handle(), QSerialPort::Input));
 }
 
 void SerialPort::setInBufferCount(qint16 count)
@@ -229,7 +201,8 @@ void SerialPort::setInBufferCount(qint16 count)
 qint16 SerialPort::outBufferCount() const
 {
     requireOpen();
-    return clampCount(m_port.bytesToWrite() + driverQueue(QSerialPort::Output));
+    return clampCount(m_port.bytesToWrite() +
+                      platform::driverQueue(m_port.handle(), QSerialPort::Output));
 }
 
 void SerialPort::setOutBufferCount(qint16 count)
@@ -244,22 +217,20 @@ void SerialPort::write(const QByteArray& bytes)
 {
     requireOpen();
     QByteArray rest = bytes;
-#if !defined(Q_OS_WIN)
     // Straight to the driver when nothing of ours waits: the byte is on its way at once and
     // the driver's own count, not a turn of the event loop, says when it has left. A driver
     // that is full takes the rest through the port's buffer.
     if (m_port.bytesToWrite() == 0) {
-        const ssize_t written = ::write(m_port.handle(), bytes.constData(), bytes.size());
+        QString failure;
+        const qint64 written = platform::writeToDriver(m_port.handle(), bytes, failure);
         if (written == bytes.size())
             return;
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-            markLost(reason);
-            refuse(ErrorNumber::WriteFailed, reason);
+        if (written < 0) {
+            markLost(failure);
+            refuse(ErrorNumber::WriteFailed, failure);
         }
-        rest = bytes.sliced(std::max<ssize_t>(written, 0));
+        rest = bytes.sliced(written);
     }
-#endif
     if (m_port.write(rest) != rest.size())
         refuse(ErrorNumber::WriteFailed, m_port.errorString());
 }
@@ -314,28 +285,8 @@ void SerialPort::checkLine()
     // Below the bound QSerialPort is reading and sees a hang-up itself.
     if (!isOpen() || m_port.bytesAvailable() < kReadBound)
         return;
-#if !defined(Q_OS_WIN)
-    pollfd line{static_cast<int>(m_port.handle()), POLLIN, 0};
-    if (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+    if (platform::lineHungUp(m_port.handle()))
         markLost(QStringLiteral("the line hung up"));
-#endif
-}
-
-qint64 SerialPort::driverQueue(QSerialPort::Direction direction) const
-{
-#if defined(Q_OS_WIN)
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (!ClearCommError(m_port.handle(), &errors, &status))
-        return 0;
-    return direction == QSerialPort::Output ? status.cbOutQue : status.cbInQue;
-#else
-    int queued = 0;
-    const unsigned long request = direction == QSerialPort::Output ? TIOCOUTQ : FIONREAD;
-    if (::ioctl(m_port.handle(), request, &queued) == 0)
-        return queued;
-    return 0;
-#endif
 }
 
 } // namespace kibro

@@ -91,8 +91,6 @@ private:
     void checkLine();
     void apply(const LineSettings& settings);
     [[nodiscard]] QString openFailureReason(const QString& device) const;
-    // What the driver holds on one side: bytes still to send, or bytes received.
-    [[nodiscard]] qint64 driverQueue(QSerialPort::Direction direction) const;
 
     // A child, so what it holds can be looked at from outside without a door of its own.
     QSerialPort m_port{this};

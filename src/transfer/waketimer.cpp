@@ -1,13 +1,10 @@
 #include "waketimer.h"
 
+#include "waketimer_platform.h"
+
 #include <QSocketNotifier>
 
 #include <algorithm>
-
-#if defined(Q_OS_LINUX)
-#include <sys/timerfd.h>
-#include <unistd.h>
-#endif
 
 namespace kibro {
 
@@ -16,22 +13,18 @@ PreciseWakeTimer::PreciseWakeTimer(QObject* parent) : WakeTimer(parent)
     m_fallback.setSingleShot(true);
     m_fallback.setTimerType(Qt::PreciseTimer);
     connect(&m_fallback, &QTimer::timeout, this, &PreciseWakeTimer::onExpired);
-#if defined(Q_OS_LINUX)
-    m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    m_fd = platform::openWakeHandle();
     if (m_fd >= 0) {
         m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         connect(m_notifier.get(), &QSocketNotifier::activated, this, &PreciseWakeTimer::onTimerFd);
     }
-#endif
 }
 
 PreciseWakeTimer::~PreciseWakeTimer()
 {
     m_notifier.reset();
-#if defined(Q_OS_LINUX)
     if (m_fd >= 0)
-        ::close(m_fd);
-#endif
+        platform::closeWakeHandle(m_fd);
 }
 
 void PreciseWakeTimer::startAt(Clock::time_point deadline)
@@ -39,19 +32,8 @@ void PreciseWakeTimer::startAt(Clock::time_point deadline)
     using namespace std::chrono;
     m_active = true;
     m_deadline = deadline;
-#if defined(Q_OS_LINUX)
-    if (m_fd >= 0) {
-        // The steady clock is CLOCK_MONOTONIC here; zero would disarm, so at least 1 ns.
-        const auto since = std::max(deadline.time_since_epoch(), nanoseconds(1));
-        const auto secs = duration_cast<seconds>(since);
-        itimerspec expiry{};
-        expiry.it_value.tv_sec = static_cast<time_t>(secs.count());
-        expiry.it_value.tv_nsec =
-            static_cast<long>(duration_cast<nanoseconds>(since - secs).count());
-        if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &expiry, nullptr) == 0)
-            return;
-    }
-#endif
+    if (m_fd >= 0 && platform::armWakeHandle(m_fd, deadline))
+        return;
     const auto left = ceil<milliseconds>(deadline - now());
     m_fallback.start(std::max(left, milliseconds::zero()));
 }
@@ -65,12 +47,8 @@ void PreciseWakeTimer::stop()
 
 void PreciseWakeTimer::disarm()
 {
-#if defined(Q_OS_LINUX)
-    if (m_fd >= 0) {
-        const itimerspec off{};
-        ::timerfd_settime(m_fd, 0, &off, nullptr);
-    }
-#endif
+    if (m_fd >= 0)
+        platform::disarmWakeHandle(m_fd);
 }
 
 void PreciseWakeTimer::onTimerFd()

@@ -1,17 +1,11 @@
 #include "diskwatch.h"
 
+#include "diskwatch_platform.h"
+
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QStorageInfo>
-
-#include <array>
-
-#if defined(Q_OS_LINUX)
-#include <fcntl.h>
-#include <sys/inotify.h>
-#include <unistd.h>
-#endif
 
 namespace kibro {
 
@@ -32,15 +26,12 @@ DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
     m_settle.setSingleShot(true);
     m_settle.setInterval(kSettle);
     connect(&m_settle, &QTimer::timeout, this, &DirectoryWatcher::changed);
-#if defined(Q_OS_LINUX)
-    // inotify by the path's bytes: Qt's watcher would decode a name it cannot round-trip.
-    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    m_fd = platform::openDirectoryEvents();
     if (m_fd >= 0) {
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, &DirectoryWatcher::onNotified);
         return;
     }
-#endif
     m_fallback = new QFileSystemWatcher(this);
     connect(m_fallback, &QFileSystemWatcher::directoryChanged, this,
             [this] { settleStart(m_settle); });
@@ -48,33 +39,24 @@ DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
 
 DirectoryWatcher::~DirectoryWatcher()
 {
-#if defined(Q_OS_LINUX)
     if (m_fd >= 0) {
         delete m_notifier;
-        ::close(m_fd);
+        platform::closeWatchHandle(m_fd);
     }
-#endif
 }
 
 void DirectoryWatcher::watch(const NativePath& path)
 {
-#if defined(Q_OS_LINUX)
     if (m_fd >= 0) {
         // Added again even for the same path: the directory there may be another one now (a
         // volume unmounted from it), and the same one keeps its watch.
-        const int watch =
-            path.isEmpty()
-                ? -1
-                : ::inotify_add_watch(m_fd, path.constData(),
-                                      IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        const int watch = path.isEmpty() ? -1 : platform::addDirectoryWatch(m_fd, path);
         if (m_watch >= 0 && m_watch != watch)
-            ::inotify_rm_watch(m_fd, m_watch);
+            platform::removeDirectoryWatch(m_fd, m_watch);
         m_watch = watch;
         m_path = path;
         return;
     }
-#endif
     if (path == m_path)
         return;
     m_path = path;
@@ -86,14 +68,8 @@ void DirectoryWatcher::watch(const NativePath& path)
 
 void DirectoryWatcher::onNotified()
 {
-#if defined(Q_OS_LINUX)
-    bool any = false;
-    std::array<char, 4096> buffer{};
-    while (::read(m_fd, buffer.data(), buffer.size()) > 0)
-        any = true;
-    if (any)
+    if (platform::drainDirectoryEvents(m_fd))
         settleStart(m_settle);
-#endif
 }
 
 VolumeWatcher::VolumeWatcher(QObject* parent) : QObject(parent)
@@ -101,9 +77,7 @@ VolumeWatcher::VolumeWatcher(QObject* parent) : QObject(parent)
     m_settle.setSingleShot(true);
     m_settle.setInterval(DirectoryWatcher::kSettle);
     connect(&m_settle, &QTimer::timeout, this, &VolumeWatcher::changed);
-#if defined(Q_OS_LINUX)
-    // The kernel marks the mount table exceptional (POLLPRI) on every mount and unmount.
-    m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    m_fd = platform::openMountTable();
     if (m_fd >= 0) {
         onMountTableChanged(); // read once, so that only later changes are signalled
         m_settle.stop();
@@ -111,7 +85,6 @@ VolumeWatcher::VolumeWatcher(QObject* parent) : QObject(parent)
         connect(m_notifier, &QSocketNotifier::activated, this, &VolumeWatcher::onMountTableChanged);
         return;
     }
-#endif
     m_roots = volumeRoots();
     m_poll.setInterval(kPollInterval);
     connect(&m_poll, &QTimer::timeout, this, &VolumeWatcher::onPoll);
@@ -120,28 +93,21 @@ VolumeWatcher::VolumeWatcher(QObject* parent) : QObject(parent)
 
 VolumeWatcher::~VolumeWatcher()
 {
-#if defined(Q_OS_LINUX)
     if (m_fd >= 0) {
         delete m_notifier;
-        ::close(m_fd);
+        platform::closeWatchHandle(m_fd);
     }
-#endif
 }
 
 QStringList VolumeWatcher::volumeRoots()
 {
     QStringList roots;
-#if defined(Q_OS_WIN)
-    for (const QFileInfo& drive : QDir::drives())
-        roots << drive.absolutePath();
-#else
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         if (volume.isValid() && volume.isReady())
             roots << volume.rootPath();
     }
-    if (!roots.contains(QStringLiteral("/")))
-        roots.prepend(QStringLiteral("/"));
-#endif
+    if (!roots.contains(QDir::rootPath()))
+        roots.prepend(QDir::rootPath());
     roots.removeDuplicates();
     roots.sort();
     return roots;
@@ -149,15 +115,10 @@ QStringList VolumeWatcher::volumeRoots()
 
 void VolumeWatcher::onMountTableChanged()
 {
-#if defined(Q_OS_LINUX)
     // The mark stays until the table is read again: read it through, or the notifier fires
     // without end.
-    std::array<char, 4096> buffer{};
-    ::lseek(m_fd, 0, SEEK_SET);
-    while (::read(m_fd, buffer.data(), buffer.size()) > 0) {
-    }
+    platform::rereadMountTable(m_fd);
     settleStart(m_settle);
-#endif
 }
 
 void VolumeWatcher::onPoll()

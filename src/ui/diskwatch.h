@@ -55,7 +55,7 @@ public:
     explicit VolumeWatcher(QObject* parent = nullptr);
     ~VolumeWatcher() override;
 
-    // The root paths of the mounted volumes, sorted, "/" always among them on Unix.
+    // The root paths of the mounted volumes, sorted, the system's root always among them.
     [[nodiscard]] static QStringList volumeRoots();
 
 signals:

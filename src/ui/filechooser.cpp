@@ -8,7 +8,6 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace kibro {
 
@@ -135,14 +134,8 @@ void DriveList::followFolder(const NativePath& path)
 
 void DriveList::selectVolumeOf(const NativePath& path)
 {
-    NativePath resolved = path;
-#if defined(Q_OS_UNIX)
     // The volume of a folder reached through a link is the volume of what it links to.
-    if (char* real = ::realpath(path.constData(), nullptr)) {
-        resolved = real;
-        std::free(real);
-    }
-#endif
+    const NativePath resolved = resolveLinks(path);
     int best = -1;
     qsizetype bestLength = -1;
     for (int i = 0; i < count(); ++i) {

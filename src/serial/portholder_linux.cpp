@@ -7,14 +7,11 @@
 #include <QStandardPaths>
 #include <QStringList>
 
-#if !defined(Q_OS_WIN)
 #include <cerrno>
 #include <csignal>
-#endif
 
 namespace kibro {
 
-#if !defined(Q_OS_WIN)
 namespace {
 
 [[nodiscard]] bool isAlive(qint64 pid)
@@ -73,7 +70,6 @@ namespace {
 }
 
 } // namespace
-#endif
 
 QStringList lockFileCandidates(const QString& device)
 {
@@ -97,14 +93,9 @@ QStringList lockFileCandidates(const QString& device)
 
 std::optional<PortHolder> findPortHolder(const QString& device)
 {
-#if defined(Q_OS_WIN)
-    Q_UNUSED(device);
-    return std::nullopt;
-#else
     if (auto holder = fromLockFile(device))
         return holder;
     return fromOpenFiles(device);
-#endif
 }
 
 } // namespace kibro

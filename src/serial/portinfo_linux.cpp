@@ -4,18 +4,13 @@
 #include <QFile>
 #include <QFileInfo>
 
-#if defined(Q_OS_LINUX)
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#else
-#include <QSerialPortInfo>
-#endif
 
 namespace kibro {
 
 namespace {
 
-#if defined(Q_OS_LINUX)
 // One line of a sysfs attribute; a USB string is at most 126 characters.
 QString attribute(const QDir& dir, const QString& name)
 {
@@ -24,7 +19,6 @@ QString attribute(const QDir& dir, const QString& name)
         return {};
     return QString::fromUtf8(file.read(512)).simplified();
 }
-#endif
 
 } // namespace
 
@@ -34,7 +28,6 @@ DeviceReport describeDevice(const QString& device, const QString& sysfsRoot)
     report.device = device;
     if (device.isEmpty())
         return report;
-#if defined(Q_OS_LINUX)
     report.resolved = QFileInfo(device).canonicalFilePath();
     struct stat status
     {
@@ -65,21 +58,6 @@ DeviceReport describeDevice(const QString& device, const QString& sysfsRoot)
         if (!dir.cdUp())
             break;
     }
-#else
-    Q_UNUSED(sysfsRoot);
-    report.resolved = device;
-    report.present = QFileInfo::exists(device);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.portName().compare(device, Qt::CaseInsensitive) != 0 &&
-            info.systemLocation() != device)
-            continue;
-        report.present = true;
-        report.description = info.description();
-        report.manufacturer = info.manufacturer();
-        report.serialNumber = info.serialNumber();
-        break;
-    }
-#endif
     return report;
 }
 

@@ -1,0 +1,43 @@
+# The files that hold each layer's platform code, and the one place that says which platforms
+# are built. The shared files hold none: a port adds files here and leaves them alone.
+#
+# Each layer compiles its list: KIBRO_CORE_PLATFORM, KIBRO_SERIAL_PLATFORM,
+# KIBRO_TRANSFER_PLATFORM and KIBRO_UI_PLATFORM, named relative to the layer's folder.
+#
+# Linux is the only platform built and tested here. A Windows or macOS port adds these files,
+# with what is already known of them:
+#   Windows
+#     filenames_win.cpp   paths as UTF-8; listing and directory checks through QDir and
+#                         QFileInfo; baseName splits at '\' as well as '/'; links left as named
+#     serialport_win.cpp  driver queues from ClearCommError (cbOutQue, cbInQue); every write
+#                         through QSerialPort; no hang-up poll; no busy reason beyond Qt's
+#     portholder_win.cpp  findPortHolder finds nobody
+#     portinfo_win.cpp    describeDevice from QSerialPortInfo::availablePorts(), matched by
+#                         port name (any case) or system location
+#     portmap_win.cpp     COM<n> opens "COM<n>" for n > 0; a stored name is taken as written
+#     fileread_win.cpp    the file opened, sized and read through QFile
+#     waketimer_portable.cpp, diskwatch_portable.cpp (below)
+#   macOS
+#     the *_unix.cpp files; portholder from lock files only (no /proc);
+#     portinfo_mac.cpp    as portinfo_win.cpp
+#     portmap_mac.cpp     COM1 /dev/cu.usbserial, COM2 /dev/cu.usbmodem, no others
+#     waketimer_portable.cpp, diskwatch_portable.cpp (below)
+
+# The Qt-only wake timer (whole milliseconds) and disk watching (QFileSystemWatcher, volumes
+# polled) that a port starts from; built here in their stead so they are kept working.
+option(KIBRO_PORTABLE_FALLBACKS "Use the Qt-only wake timer and disk watching on Linux too" OFF)
+
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    message(FATAL_ERROR "KIBRO builds on Linux only; cmake/Platform.cmake lists the files a "
+        "port to ${CMAKE_SYSTEM_NAME} adds.")
+endif()
+
+set(KIBRO_CORE_PLATFORM filenames_unix.cpp)
+set(KIBRO_SERIAL_PLATFORM
+    serialport_unix.cpp portholder_linux.cpp portinfo_linux.cpp portmap_linux.cpp)
+set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_linux.cpp)
+set(KIBRO_UI_PLATFORM diskwatch_linux.cpp)
+if(KIBRO_PORTABLE_FALLBACKS)
+    set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_portable.cpp)
+    set(KIBRO_UI_PLATFORM diskwatch_portable.cpp)
+endif()

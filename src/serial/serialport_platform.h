@@ -1,0 +1,26 @@
+#pragma once
+
+// What the serial port asks of the system beyond QSerialPort, one file a platform. A handle
+// is the port's own, as QSerialPort::handle() gives it.
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+
+namespace kibro::platform {
+
+// Why a device refused with a permission error when permissions are not the reason: who holds
+// it, or that something does. Empty when nothing more is known.
+[[nodiscard]] QString busyReason(const QString& device);
+
+// Bytes handed straight to the driver: how many it took (0 when it is full), or -1 with
+// failure saying why the line is lost.
+[[nodiscard]] qint64 writeToDriver(qintptr handle, const QByteArray& bytes, QString& failure);
+
+// Whether the line has hung up, asked without reading from it.
+[[nodiscard]] bool lineHungUp(qintptr handle);
+
+// The bytes the driver itself holds on one side: still to send, or received.
+[[nodiscard]] qint64 driverQueue(qintptr handle, QSerialPort::Direction direction);
+
+} // namespace kibro::platform

@@ -1,0 +1,25 @@
+#pragma once
+
+// The system's own news of directories and mounts, one file a platform. Where a function
+// gives -1 the watchers fall back to QFileSystemWatcher and to polling the volumes.
+
+#include "filenames.h"
+
+namespace kibro::platform {
+
+// A handle that turns readable when a watched directory's entries change, or -1.
+[[nodiscard]] int openDirectoryEvents();
+// Watches a directory by its bytes; the watch, or -1 when it cannot.
+[[nodiscard]] int addDirectoryWatch(int handle, const NativePath& path);
+void removeDirectoryWatch(int handle, int watch);
+// Takes every waiting event; whether there were any.
+[[nodiscard]] bool drainDirectoryEvents(int handle);
+
+// The mount table, marked exceptional on every mount and unmount, or -1.
+[[nodiscard]] int openMountTable();
+// Reads the table through, which clears the mark.
+void rereadMountTable(int handle);
+
+void closeWatchHandle(int handle);
+
+} // namespace kibro::platform
