@@ -35,6 +35,8 @@ private slots:
     void nearestExistingDirectory();
     void cleanNativePath_data();
     void cleanNativePath();
+    void resolveLinks_data();
+    void resolveLinks();
 };
 
 void FileNamesTest::readableName_data()
@@ -193,6 +195,32 @@ void FileNamesTest::cleanNativePath()
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, expected);
     QCOMPARE(kibro::cleanNativePath(path), expected);
+}
+
+void FileNamesTest::resolveLinks_data()
+{
+    QTest::addColumn<QByteArray>("relative");
+    QTest::addColumn<QByteArray>("expected"); // empty: the path as given
+    QTest::newRow("a link") << QByteArray("to\xFF") << QByteArray("a\xFF/b");
+    // By name, .. would step out of the link's own folder.
+    QTest::newRow("through a link") << QByteArray("to\xFF/../file") << QByteArray("a\xFF/file");
+    QTest::newRow("no link") << QByteArray("a\xFF/b") << QByteArray("a\xFF/b");
+    QTest::newRow("missing") << QByteArray("to\xFF/gone") << QByteArray();
+}
+
+void FileNamesTest::resolveLinks()
+{
+    QFETCH(QByteArray, relative);
+    QFETCH(QByteArray, expected);
+    RawTemporaryDir dir;
+    const NativePath root = QFile::encodeName(QDir(QFile::decodeName(dir.path())).canonicalPath());
+    QVERIFY(::mkdir(kibro::childPath(root, "a\xFF").constData(), 0755) == 0);
+    QVERIFY(::mkdir(kibro::childPath(root, "a\xFF/b").constData(), 0755) == 0);
+    QVERIFY(writeRawFile(kibro::childPath(root, "a\xFF/file")));
+    QVERIFY(::symlink("a\xFF/b", kibro::childPath(root, "to\xFF").constData()) == 0);
+    const NativePath path = kibro::childPath(root, relative);
+    QCOMPARE(kibro::resolveLinks(path),
+             expected.isEmpty() ? path : kibro::childPath(root, expected));
 }
 
 QTEST_GUILESS_MAIN(FileNamesTest)
