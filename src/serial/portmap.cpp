@@ -1,6 +1,6 @@
 #include "portmap.h"
 
-#include "portmap_platform.h"
+#include "serial_platform.h"
 #include "settingsstore.h"
 
 namespace kibro {

@@ -1,5 +1,5 @@
 #include "portmap.h"
-#include "portmap_platform.h"
+#include "serial_platform.h"
 
 namespace kibro {
 

@@ -1,11 +1,12 @@
 #include "serialport.h"
 
 #include "errors.h"
-#include "serialport_platform.h"
+#include "serial_platform.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace kibro {
@@ -38,23 +39,11 @@ LineSettings LineSettings::parse(const QString& text)
     line.baudRate = match.captured(1).toInt();
     if (line.baudRate <= 0)
         refuse(ErrorNumber::InvalidSettings, QStringLiteral("Invalid baud rate \"%1\"").arg(text));
-    switch (match.captured(2).at(0).toUpper().unicode()) {
-    case 'E':
-        line.parity = QSerialPort::EvenParity;
-        break;
-    case 'O':
-        line.parity = QSerialPort::OddParity;
-        break;
-    case 'M':
-        line.parity = QSerialPort::MarkParity;
-        break;
-    case 'S':
-        line.parity = QSerialPort::SpaceParity;
-        break;
-    default:
-        line.parity = QSerialPort::NoParity;
-        break;
-    }
+    // In the order of the letters "NEOMS", one of which the pattern let through.
+    static constexpr std::array kParities = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                             QSerialPort::OddParity, QSerialPort::MarkParity,
+                                             QSerialPort::SpaceParity};
+    line.parity = kParities[QStringLiteral("NEOMS").indexOf(match.captured(2).toUpper())];
     line.dataBits = static_cast<QSerialPort::DataBits>(match.captured(3).toInt());
     const QString stop = match.captured(4);
     line.stopBits = stop == u"2"     ? QSerialPort::TwoStop
@@ -81,8 +70,6 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent)
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::activity);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::activity);
 }
-
-SerialPort::~SerialPort() = default;
 
 void SerialPort::setPortNumber(qint16 port)
 {

@@ -42,7 +42,6 @@ public:
     static constexpr QStringView kDefaultSettings = u"9600,N,8,1";
 
     explicit SerialPort(QObject* parent = nullptr);
-    ~SerialPort() override;
 
     [[nodiscard]] qint16 portNumber() const noexcept { return m_portNumber; }
     void setPortNumber(qint16 port);

@@ -1,4 +1,4 @@
-#include "serialport_platform.h"
+#include "serial_platform.h"
 
 #include "portholder.h"
 

@@ -1,6 +1,6 @@
 #include "fileread.h"
 
-#include "fileread_platform.h"
+#include "transfer_platform.h"
 
 #include <limits>
 #include <new>

@@ -1,4 +1,4 @@
-#include "fileread_platform.h"
+#include "transfer_platform.h"
 
 #include <algorithm>
 #include <cerrno>

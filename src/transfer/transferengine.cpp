@@ -12,22 +12,8 @@ constexpr std::chrono::microseconds kSlice{250};
 
 } // namespace
 
-TransferEngine::TransferEngine(SerialPort& serial, QObject* parent)
-    : QObject(parent), m_ownLine(std::make_unique<SerialLine>(serial)),
-      m_ownWake(std::make_unique<PreciseWakeTimer>()), m_line(*m_ownLine), m_wake(*m_ownWake)
-{
-    setUp();
-}
-
 TransferEngine::TransferEngine(TransferLine& line, WakeTimer& wake, QObject* parent)
     : QObject(parent), m_line(line), m_wake(wake)
-{
-    setUp();
-}
-
-TransferEngine::~TransferEngine() = default;
-
-void TransferEngine::setUp()
 {
     m_tickTimer.setObjectName(QStringLiteral("Timer1"));
     m_tickTimer.setInterval(kTickInterval);

@@ -8,11 +8,9 @@
 #include <QTimer>
 
 #include <chrono>
-#include <memory>
 
 namespace kibro {
 
-class SerialPort;
 class TransferLine;
 class WakeTimer;
 
@@ -34,10 +32,9 @@ public:
     static constexpr std::chrono::milliseconds kTickInterval{10};
     static constexpr int kPauseTicks = 10;
 
-    explicit TransferEngine(SerialPort& serial, QObject* parent = nullptr);
-    // Any line and any wake: what tests drive by hand.
+    // The line and the wake outlive the engine: a SerialLine and a PreciseWakeTimer, or what
+    // tests drive by hand.
     TransferEngine(TransferLine& line, WakeTimer& wake, QObject* parent = nullptr);
-    ~TransferEngine() override;
 
     // Starts sending; an engine sends once.
     void start(QByteArray bytes);
@@ -63,7 +60,6 @@ signals:
 private:
     enum class Stage { Top, CheckReceived, CheckTransmit, Write };
 
-    void setUp();
     void run();
     void onTick();
     void onWake();
@@ -74,8 +70,6 @@ private:
     void yieldThenRun();
     void finish(Outcome outcome);
 
-    std::unique_ptr<TransferLine> m_ownLine;
-    std::unique_ptr<WakeTimer> m_ownWake;
     TransferLine& m_line;
     WakeTimer& m_wake;
     LinePacer m_pacer;

@@ -1,6 +1,6 @@
 #include "waketimer.h"
 
-#include "waketimer_platform.h"
+#include "transfer_platform.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "waketimer_platform.h"
+#include "transfer_platform.h"
 
 #include <algorithm>
 

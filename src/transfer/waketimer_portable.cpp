@@ -1,4 +1,4 @@
-#include "waketimer_platform.h"
+#include "transfer_platform.h"
 
 // No wake of the system's own: the millisecond timer wakes every time.
 namespace kibro::platform {

@@ -3,8 +3,6 @@
 #include "conversions.h"
 #include "errorsection.h"
 #include "filechooser.h"
-#include "messagebox.h"
-#include "portsetup.h"
 #include "sendwindow.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
@@ -94,8 +92,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     m_endProgram = [] { QCoreApplication::exit(0); };
 }
 
-MainWindow::~MainWindow() = default;
-
 void MainWindow::startUp()
 {
     move(twipsToPixelsX(this, storedPosition(QStringLiteral("Left"))),
@@ -108,8 +104,7 @@ void MainWindow::startUp()
         return;
 
     // The main window is not shown yet: the box stands on its own, centred on the screen.
-    messageBox(nullptr, openErrorText(m_serial.portNumber(), QStringLiteral("が開けません。")),
-               kOpenErrorTitle);
+    reportOpenError(nullptr, m_serial.portNumber(), QStringLiteral("が開けません。"));
     onSettingsTriggered();
 }
 

@@ -25,7 +25,6 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
-    ~MainWindow() override;
 
     // Start-up: position from the store, then the port. Call before show().
     void startUp();

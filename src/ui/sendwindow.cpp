@@ -1,7 +1,6 @@
 #include "sendwindow.h"
 
 #include "fileread.h"
-#include "filetexts.h"
 #include "messagebox.h"
 #include "twips.h"
 
@@ -25,6 +24,19 @@ namespace kibro {
 namespace {
 
 const QString kFileErrorTitle = QStringLiteral("File Error");
+
+// Why a file cannot be sent, as the message box says it.
+QString fileCheckText(FileCheck check)
+{
+    return check == FileCheck::TooLarge ? QStringLiteral("ファイルが大きすぎます。")
+                                        : QStringLiteral("ファイルを読み込めません。");
+}
+
+// A time stamp as the details show it: unambiguous local date and time.
+QString dateTimeText(const QDateTime& stamp)
+{
+    return stamp.toLocalTime().toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
+}
 
 // The bar follows the bytes at about the screen's pace: a repaint for every byte would take
 // the time the line needs the engine for.
@@ -57,7 +69,7 @@ protected:
 
 SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
     : QDialog(parent), m_chosenPath(std::move(path)),
-      m_fileName(readableName(baseName(m_chosenPath))), m_engine(serial, this)
+      m_fileName(readableName(baseName(m_chosenPath))), m_line(serial)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -98,8 +110,6 @@ SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
     connect(&m_engine, &TransferEngine::finished, this, &SendWindow::onFinished,
             Qt::QueuedConnection);
 }
-
-SendWindow::~SendWindow() = default;
 
 bool SendWindow::loadFile()
 {

@@ -2,6 +2,8 @@
 
 #include "filenames.h"
 #include "transferengine.h"
+#include "transferline.h"
+#include "waketimer.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -24,7 +26,6 @@ class SendWindow : public QDialog
 public:
     // The file by its exact bytes, its name shown in readable form.
     SendWindow(SerialPort& serial, NativePath path, QWidget* parent);
-    ~SendWindow() override;
 
     // Returns false, after telling the user, when the file cannot be shown or sent.
     [[nodiscard]] bool loadFile();
@@ -59,7 +60,9 @@ private:
     NativePath m_chosenPath;
     QString m_fileName;
     qint32 m_fileSize = 0;
-    TransferEngine m_engine;
+    SerialLine m_line;
+    PreciseWakeTimer m_wake;
+    TransferEngine m_engine{m_line, m_wake, this};
     QProgressBar* m_progressBar = nullptr;
     QPushButton* m_startButton = nullptr;
     QPushButton* m_cancelButton = nullptr;

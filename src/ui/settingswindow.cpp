@@ -5,7 +5,6 @@
 #include "messagebox.h"
 #include "portinfo.h"
 #include "portmap.h"
-#include "portsetup.h"
 #include "serialport.h"
 #include "settingsstore.h"
 #include "twips.h"
@@ -111,6 +110,25 @@ QString portTip(const DeviceReport& report)
 
 } // namespace
 
+void applyStoredConfiguration(SerialPort& serial, ErrorSection& section)
+{
+    SettingsStore store;
+    section([&] {
+        serial.setPortNumber(toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"),
+                                                QString::number(SerialPort::kDefaultPort))));
+    });
+    section([&] {
+        serial.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
+                                      SerialPort::kDefaultSettings.toString()));
+    });
+}
+
+void reportOpenError(QWidget* parent, qint16 port, const QString& what)
+{
+    messageBox(parent, QStringLiteral("COM") + QString::number(port) + what,
+               QStringLiteral("COM Open Error"));
+}
+
 SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
     : QDialog(parent), m_serial(serial)
 {
@@ -179,21 +197,16 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
         option->setStyle(style);
 
     connect(m_okButton, &QPushButton::clicked, this, &SettingsWindow::onOkClicked);
-    connect(m_cancelButton, &QPushButton::clicked, this, &SettingsWindow::onCancelClicked);
+    connect(m_cancelButton, &QPushButton::clicked, this, &SettingsWindow::close);
 }
 
 int SettingsWindow::rateOptionFor(const QString& settings)
 {
-    // Four-digit rates first: "19200" must not be taken for "1920".
-    for (int i = 0; i < 4; ++i) {
-        if (settings.left(4) == QString::number(kRates[i]))
-            return i;
-    }
-    for (int i = 4; i < 6; ++i) {
-        if (settings.left(5) == QString::number(kRates[i]))
-            return i;
-    }
-    return -1;
+    // No rate is the start of another: "19200" cannot be taken for "1920".
+    const auto found = std::find_if(kRates.begin(), kRates.end(), [&](int rate) {
+        return settings.startsWith(QString::number(rate));
+    });
+    return found == kRates.end() ? -1 : static_cast<int>(found - kRates.begin());
 }
 
 void SettingsWindow::takeOverPort()
@@ -235,8 +248,7 @@ void SettingsWindow::onOkClicked()
     section([&] { m_serial.setSettings(settings); });
     section([&] { m_serial.open(); });
     if (section.lastError() != 0) {
-        messageBox(this, openErrorText(m_portNumber, QStringLiteral("が開けません。")),
-                   kOpenErrorTitle);
+        reportOpenError(this, m_portNumber, QStringLiteral("が開けません。"));
         return;
     }
 
@@ -245,11 +257,6 @@ void SettingsWindow::onOkClicked()
         store.write(SettingsStore::kStartup, QStringLiteral("Port"), QString::number(m_portNumber));
     });
     section([&] { store.write(SettingsStore::kStartup, QStringLiteral("Settings"), settings); });
-    close();
-}
-
-void SettingsWindow::onCancelClicked()
-{
     close();
 }
 
@@ -270,9 +277,7 @@ void SettingsWindow::onUnload()
         return;
     section([&] { m_serial.open(); });
     if (section.lastError() != 0)
-        messageBox(this,
-                   openErrorText(m_serial.portNumber(), QStringLiteral("が開けませんでした。")),
-                   kOpenErrorTitle);
+        reportOpenError(this, m_serial.portNumber(), QStringLiteral("が開けませんでした。"));
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event)

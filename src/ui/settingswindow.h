@@ -11,7 +11,14 @@ class QGroupBox;
 
 namespace kibro {
 
+class ErrorSection;
 class SerialPort;
+
+// The port number and line settings the store holds, each applied on its own: a refusal of
+// one leaves the other applied, and is counted in section.
+void applyStoredConfiguration(SerialPort& serial, ErrorSection& section);
+// The box that says a port would not open: "COM1" and what went wrong with it.
+void reportOpenError(QWidget* parent, qint16 port, const QString& what);
 
 // The communication settings window. It works on the live port: loading closes it, OK
 // tries the choice and stores it only when the port opens, any other closing restores the
@@ -26,7 +33,6 @@ public:
     // Closes the live port and preselects its number and rate, as the user will change them.
     void takeOverPort();
     void onOkClicked();
-    void onCancelClicked();
     // The program is ending: go without running the closing handler.
     void abandon();
 

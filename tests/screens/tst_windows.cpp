@@ -79,7 +79,7 @@ public:
     {
         QPointer<SettingsWindow> window = mainWindow().settingsWindow();
         if (window)
-            window->onCancelClicked();
+            window->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
         return QTest::qWaitFor([&] { return window.isNull(); }, kWaitMs);
     }
 

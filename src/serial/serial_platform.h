@@ -1,7 +1,7 @@
 #pragma once
 
-// What the serial port asks of the system beyond QSerialPort, one file a platform. A handle
-// is the port's own, as QSerialPort::handle() gives it.
+// What the serial layer asks of the system beyond QSerialPort, a few files a platform. A
+// handle is the port's own, as QSerialPort::handle() gives it.
 
 #include <QByteArray>
 #include <QSerialPort>
@@ -22,5 +22,8 @@ namespace kibro::platform {
 
 // The bytes the driver itself holds on one side: still to send, or received.
 [[nodiscard]] qint64 driverQueue(qintptr handle, QSerialPort::Direction direction);
+
+// The device a name from the store stands for, as the messages should name it.
+[[nodiscard]] QString storedDevice(const QString& named);
 
 } // namespace kibro::platform

@@ -1,8 +1,11 @@
 #pragma once
 
-// How a file is looked at and read on this system, one file a platform.
+// What the transfer layer asks of the system: how a file is looked at and read, and a wake at
+// a moment on the steady clock. A file or two a platform.
 
 #include "fileread.h"
+
+#include <chrono>
 
 namespace kibro::platform {
 
@@ -31,5 +34,13 @@ private:
 
 // A hint that a large buffer is about to be filled; the system may back it with large pages.
 void adviseLargeBuffer(char* data, qint64 size);
+
+// A handle that turns readable at the moment armed, or -1 where the system has none and the
+// wake falls back to a millisecond timer.
+[[nodiscard]] int openWakeHandle();
+// Replaces the moment armed; false when it cannot be set, which leaves the fallback to wake.
+[[nodiscard]] bool armWakeHandle(int handle, std::chrono::steady_clock::time_point deadline);
+void disarmWakeHandle(int handle);
+void closeWakeHandle(int handle);
 
 } // namespace kibro::platform
