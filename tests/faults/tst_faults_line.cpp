@@ -114,8 +114,7 @@ void LineFaults::cablePulled()
                                   QStringLiteral("--rate"), QStringLiteral("20000")};
         QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
         rig.startUp();
-        rig.writeFile(QStringLiteral("PROG.BIN"), file);
-        QPointer<SendWindow> window = rig.open(QStringLiteral("PROG.BIN"));
+        QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("PROG.BIN"), file);
         QVERIFY(window);
         TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
         QObject::connect(&window->engine(), &TransferEngine::finished,
@@ -158,8 +157,7 @@ void LineFaults::cablePulled()
     }
 
     // A file sent with the cable out fails out loud.
-    rig.writeFile(QStringLiteral("OUT.BAS"), "10 PRINT 1\r\n");
-    QPointer<SendWindow> window = rig.open(QStringLiteral("OUT.BAS"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("OUT.BAS"), "10 PRINT 1\r\n");
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
@@ -415,8 +413,7 @@ void LineFaults::stalledLine()
     QVERIFY2(rig.plugIn({QStringLiteral("--rate"), QStringLiteral("4000")}),
              qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("BIG.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("BIG.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("BIG.BIN"), file);
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));

@@ -139,6 +139,12 @@ public:
         return list(directory) ? click(name) : nullptr;
     }
 
+    // A new file in the rig's folder, clicked: its send window, or null if either step failed.
+    kibro::SendWindow* writeAndOpen(const QString& name, const QByteArray& bytes)
+    {
+        return writeFile(name, bytes).isEmpty() ? nullptr : open(name);
+    }
+
     // "設定(&S)", or the window start-up already showed.
     kibro::SettingsWindow* settings()
     {
