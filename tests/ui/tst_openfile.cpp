@@ -1,5 +1,6 @@
 // A file handed to the main window from outside: the FILE argument and a drop. Also the
 // settings window's port tips, which say which device each option opens.
+#include "programprocess.h"
 #include "programrig.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTest>
 #include <QUrl>
 
@@ -357,14 +359,12 @@ void TestOpenFile::commandLine()
     QFETCH(QString, output);
     QFETCH(QString, errors);
 
-    TestStore store;
-    store.mapPortsAway();
-    QProcess kibro;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), store.directory());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    kibro.setProcessEnvironment(env);
-    kibro.start(QStringLiteral(KIBRO_EXE), arguments);
+    ProgramProcess program;
+    RIG_OK(program.prepare(false));
+    QProcess& kibro = program.process();
+    kibro.setProcessChannelMode(QProcess::SeparateChannels);
+    RIG_OK(program.start(QStringLiteral(KIBRO_EXE), arguments, program.samplesDir(),
+                         QStringLiteral("offscreen")));
     QVERIFY2(kibro.waitForFinished(kWaitMs), "the program did not end by itself");
     QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
     QCOMPARE(kibro.exitCode(), exitCode);
@@ -373,7 +373,8 @@ void TestOpenFile::commandLine()
     QVERIFY2(QString::fromLocal8Bit(kibro.readAllStandardError()).contains(errors),
              qPrintable(errors));
     // Nothing was stored: the program never got as far as its windows.
-    QVERIFY(!store.contains(QStringLiteral("Startup/Left")));
+    QVERIFY(!QSettings(program.storeFile(), QSettings::IniFormat)
+                 .contains(QStringLiteral("Startup/Left")));
 }
 
 QTEST_MAIN(TestOpenFile)
