@@ -34,14 +34,6 @@ bool enterPrivateMountNamespace()
     return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-QByteArray contentFor(const QByteArray& name)
-{
-    QByteArray bytes = name;
-    for (int value = 0; value < 256; ++value)
-        bytes.append(static_cast<char>(value));
-    return bytes;
-}
-
 QStringList texts(const QListWidget* list)
 {
     QStringList out;
@@ -158,7 +150,7 @@ void FileChooserTest::sendsEveryName()
     QFETCH(QString, shown);
     Rig rig;
     QVERIFY(rig.ready());
-    const QByteArray bytes = contentFor(name);
+    const QByteArray bytes = name + testdata::allByteValues();
     QVERIFY(writeRawFile(rig.at(name), bytes));
     // A neighbour whose name decodes the same way under a lossy decoding must not be taken.
     QVERIFY(writeRawFile(rig.at(name + "~"), "decoy"));
