@@ -41,7 +41,7 @@ inline double busyShare(std::chrono::milliseconds span)
 {
     const auto before = testdata::processCpu();
     QTest::qWait(int(span.count()));
-    return double((testdata::processCpu() - before).count()) / double(span.count());
+    return std::chrono::duration<double>(testdata::processCpu() - before) / span;
 }
 
 // The user's own store in one temporary directory; the port map in the fallback store beside

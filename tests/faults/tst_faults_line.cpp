@@ -1,5 +1,6 @@
 // The line fails under the program: the cable pulled at every stage and plugged back in, a
 // device held by another program, refused, or not a terminal at all.
+#include "deviceholder.h"
 #include "faultrig.h"
 
 #include <QRadioButton>
@@ -20,41 +21,6 @@ namespace {
 enum class Pull { BeforeStartup, AsStartupEnds, WhileIdle, MidTransfer, InsidePause, SettingsOpen };
 enum class Target { Held, RegularFile, Directory, Fifo, DevNull, Missing, DeniedToRoot };
 enum class Stage { Startup, SettingsOk, SettingsClose };
-
-// Another program holding a device, for as long as this lives.
-class Holder
-{
-public:
-    [[nodiscard]] bool hold(const QString& device)
-    {
-        m_process.setProgram(QStringLiteral(KIBRO_FAULT_HOLDER));
-        m_process.setArguments({device});
-        m_process.start();
-        if (!m_process.waitForStarted(kWaitMs))
-            return false;
-        QByteArray said;
-        while (!said.contains('\n') && m_process.waitForReadyRead(kWaitMs))
-            said += m_process.readAllStandardOutput();
-        m_said = QString::fromLocal8Bit(said).trimmed();
-        return m_said == u"held";
-    }
-    [[nodiscard]] QString said() const { return m_said; }
-    void release()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(kWaitMs)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    ~Holder() { release(); }
-
-private:
-    QProcess m_process;
-    QString m_said;
-};
 
 // A sysctl that is write-only: the kernel refuses to read it even to root, so opening it for
 // reading and writing is refused there too.
@@ -148,8 +114,7 @@ void LineFaults::cablePulled()
                                   QStringLiteral("--rate"), QStringLiteral("20000")};
         QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
         rig.startUp();
-        rig.writeFile(QStringLiteral("PROG.BIN"), file);
-        QPointer<SendWindow> window = rig.open(QStringLiteral("PROG.BIN"));
+        QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("PROG.BIN"), file);
         QVERIFY(window);
         TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
         QObject::connect(&window->engine(), &TransferEngine::finished,
@@ -192,8 +157,7 @@ void LineFaults::cablePulled()
     }
 
     // A file sent with the cable out fails out loud.
-    rig.writeFile(QStringLiteral("OUT.BAS"), "10 PRINT 1\r\n");
-    QPointer<SendWindow> window = rig.open(QStringLiteral("OUT.BAS"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("OUT.BAS"), "10 PRINT 1\r\n");
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), kWaitMs);
@@ -250,7 +214,7 @@ void LineFaults::portRefused()
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
-    Holder holder;
+    DeviceHolder holder;
 
     // Makes the device behind COM1 one that cannot be opened.
     const auto refuse = [&]() -> QString {
@@ -419,7 +383,7 @@ void LineFaults::refusedToAUser()
     // The holder's lock file is named after its path; the other name is free of it.
     const QString otherName = shared.filePath(QStringLiteral("same-device"));
     QVERIFY(QFile::link(exclusive.devicePath(), otherName));
-    Holder holder;
+    DeviceHolder holder;
     QVERIFY2(holder.hold(exclusive.linkPath()), qPrintable(holder.said()));
 
     QProcessEnvironment environment;
@@ -449,8 +413,7 @@ void LineFaults::stalledLine()
     QVERIFY2(rig.plugIn({QStringLiteral("--rate"), QStringLiteral("4000")}),
              qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("BIG.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("BIG.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("BIG.BIN"), file);
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));

@@ -143,8 +143,7 @@ void TogetherFaults::startThenCancelAtOnce()
     Rig rig;
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
@@ -165,8 +164,7 @@ void TogetherFaults::startTwice()
     Rig rig;
     QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
     QVERIFY(window);
     QPushButton* start = Rig::startButton(window);
     QTest::mouseClick(start, Qt::LeftButton);
@@ -195,8 +193,7 @@ void TogetherFaults::cancelTwice()
     Rig rig;
     QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
     QVERIFY(window);
     QPushButton* cancel = Rig::cancelButton(window);
     if (!second.isEmpty()) {
@@ -257,8 +254,7 @@ void TogetherFaults::exitMidTransfer()
     QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
     rig.startUp();
     rig.mainWindow().move(200, 150);
-    rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
     QVERIFY(window);
 
     // Every byte written is counted; none may be written once the program has ended.
@@ -332,8 +328,7 @@ void TogetherFaults::settingsMidTransfer()
     Rig rig;
     QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
     QObject::connect(&window->engine(), &TransferEngine::finished,
@@ -416,8 +411,7 @@ void TogetherFaults::eventsWhileARealBoxIsUp()
                  QStringLiteral("--answer"), QStringLiteral("0d0a")};
     QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
     rig.startUp();
-    rig.writeFile(QStringLiteral("F.BIN"), file);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
     QVERIFY(window);
     BoxAnswerer boxes;
     int writtenWhileUp = 0;

@@ -49,7 +49,6 @@ class Rig : public ProgramRig
 public:
     bool start(QString& error)
     {
-        store().mapPortsAway();
         if (!plugIn()) {
             error = sim().errorString();
             return false;

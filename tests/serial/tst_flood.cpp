@@ -1,9 +1,11 @@
 // A pocket computer that never stops talking, and ports that cannot be opened: what the port
 // holds, what it counts, and what it says on standard error.
+#include "deviceholder.h"
 #include "errors.h"
 #include "peek.h"
 #include "pocketsim.h"
 #include "serialport.h"
+#include "testdata.h"
 #include "teststore.h"
 
 #include <QDir>
@@ -14,7 +16,6 @@
 
 #include <chrono>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -34,16 +35,6 @@ void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& tex
         g_warnings.append(text);
 }
 
-std::chrono::microseconds cpuTime()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto micros = [](const timeval& t) {
-        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
-    };
-    return micros(usage.ru_utime) + micros(usage.ru_stime);
-}
-
 QStringList floodArgs(qint64 rate, qint64 bytes)
 {
     QStringList args{QStringLiteral("--flood")};
@@ -53,38 +44,6 @@ QStringList floodArgs(qint64 rate, qint64 bytes)
         args << QStringLiteral("--flood-bytes") << QString::number(bytes);
     return args;
 }
-
-// Another program with the device open, the way QSerialPort opens it.
-class Holder
-{
-public:
-    Holder() { m_process.setProgram(QStringLiteral(KIBRO_FAULT_HOLDER)); }
-    ~Holder()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished();
-    }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-
-    [[nodiscard]] bool hold(const QString& device)
-    {
-        m_process.setArguments({device});
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QByteArray said;
-        while (!said.contains('\n') && m_process.waitForReadyRead(5000))
-            said += m_process.readAllStandardOutput();
-        return said.startsWith("held");
-    }
-    [[nodiscard]] qint64 processId() const { return m_process.processId(); }
-
-private:
-    QProcess m_process;
-};
 
 } // namespace
 
@@ -129,10 +88,10 @@ void TestFlood::heldBytesStayBounded()
 
     // Full, the port neither reads on nor wakes anyone, however much is still coming.
     QSignalSpy activity(&comm, &SerialPort::activity);
-    const auto cpuBefore = cpuTime();
+    const auto cpuBefore = testdata::processCpu();
     QTest::qWait(1000);
     QCOMPARE(activity.count(), 0);
-    QVERIFY2(cpuTime() - cpuBefore < 300ms, "busy while a flood waits in the driver");
+    QVERIFY2(testdata::processCpu() - cpuBefore < 300ms, "busy while a flood waits in the driver");
     QCOMPARE(heldReceivedBytes(comm), SerialPort::kReadBound);
 
     bool done = false;
@@ -228,7 +187,7 @@ void TestFlood::openFailureNamesDeviceAndReason()
 
     TestStore store;
     PocketSim sim;
-    Holder holder;
+    DeviceHolder holder;
     QString expectedDevice;
     QString expectedReason;
     if (how == u"missing") {

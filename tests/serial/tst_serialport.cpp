@@ -1,6 +1,7 @@
 #include "errors.h"
 #include "pocketsim.h"
 #include "serialport.h"
+#include "testdata.h"
 #include "teststore.h"
 
 #include <QDeadlineTimer>
@@ -12,8 +13,6 @@
 
 #include <chrono>
 #include <functional>
-
-#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 using kibro::KibroError;
@@ -27,12 +26,7 @@ constexpr int kWaitMs = 10000;
 // The simulator answers on COM1; every other number a test uses goes nowhere.
 struct Line
 {
-    Line()
-    {
-        for (int port = 0; port <= 3; ++port)
-            store.mapPort(
-                port, QDir(store.directory()).filePath(QStringLiteral("no-device-%1").arg(port)));
-    }
+    Line() { store.mapPortsAway(); }
 
     [[nodiscard]] bool start(const QStringList& simArgs = {})
     {
@@ -56,16 +50,6 @@ int errorOf(const std::function<void()>& operation)
         return e.code() == 0 ? -1 : e.code();
     }
     return 0;
-}
-
-std::chrono::microseconds cpuTime()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto micros = [](const timeval& t) {
-        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
-    };
-    return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
 using Operation = std::function<void(SerialPort&)>;
@@ -269,9 +253,9 @@ void TestSerialPort::lostPortIsReported()
     QVERIFY(elapsed.elapsed() < 5000);
 
     // Idle after the loss, the process must not spin on the dead line.
-    const auto before = cpuTime();
+    const auto before = testdata::processCpu();
     QTest::qWait(1000);
-    QVERIFY2(cpuTime() - before < 500ms, "busy while idle after losing the port");
+    QVERIFY2(testdata::processCpu() - before < 500ms, "busy while idle after losing the port");
     QCOMPARE(lost.count(), 1);
 }
 

@@ -11,7 +11,11 @@ constexpr int kStartMs = 10000;
 
 } // namespace
 
-ProgramProcess::ProgramProcess() : m_work(QDir::temp().filePath(QStringLiteral("kibro-XXXXXX"))) {}
+ProgramProcess::ProgramProcess() : m_work(QDir::temp().filePath(QStringLiteral("kibro-XXXXXX")))
+{
+    // What it says shows in the test's log, unless a test reads it.
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+}
 
 ProgramProcess::~ProgramProcess()
 {
@@ -65,7 +69,6 @@ QString ProgramProcess::start(const QString& program, const QStringList& argumen
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(workingDirectory);
-    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.start(program, arguments);
     return m_process.waitForStarted(kStartMs) ? QString() : m_process.errorString();
 }

@@ -41,17 +41,28 @@ public:
     static constexpr std::chrono::milliseconds kWait{15000};
     static constexpr std::chrono::milliseconds kLongWait{60000};
 
-    BasicProgramRig() = default;
+    // Every port the store can map leads nowhere until a test plugs a pocket computer in, so
+    // no run reaches a real serial line through the built-in names.
+    BasicProgramRig()
+    {
+        if constexpr (requires(Store & store) { store.mapPortsAway(); })
+            m_store.mapPortsAway();
+    }
     BasicProgramRig(const BasicProgramRig&) = delete;
     BasicProgramRig& operator=(const BasicProgramRig&) = delete;
 
-    [[nodiscard]] QString link() const { return m_store.directory() + QStringLiteral("/COM1"); }
+    [[nodiscard]] QString link(int port = 1) const
+    {
+        return m_store.directory() + QStringLiteral("/COM%1").arg(port);
+    }
 
     // A pocket computer on COM1, at the same path every time: a cable plugged (back) in.
-    [[nodiscard]] bool plugIn(const QStringList& simArgs = {})
+    [[nodiscard]] bool plugIn(const QStringList& simArgs = {}) { return plugIn(m_sim, 1, simArgs); }
+    // Any simulator, the rig's or the test's own, on any port.
+    [[nodiscard]] bool plugIn(PocketSim& sim, int port, const QStringList& simArgs = {})
     {
-        m_store.mapPort(1, link());
-        return m_sim.start(link(), simArgs);
+        m_store.mapPort(port, link(port));
+        return sim.start(link(port), simArgs);
     }
     // The pocket computer goes away: its end of the line is closed and the path vanishes.
     void pullCable()
@@ -60,13 +71,24 @@ public:
         QFile::remove(link());
     }
 
-    // Start-up as main() does it, with the end of the program counted instead of done.
-    void startUp()
+    // A new main window as main() constructs it, the end of the program counted instead of
+    // done; the one before, if any, is gone first, as a program that ended.
+    kibro::MainWindow& createWindow()
     {
+        m_mainWindow.reset();
         m_mainWindow = std::make_unique<kibro::MainWindow>();
         m_mainWindow->setEndProgram([this] { ++m_endCount; });
-        m_mainWindow->startUp();
-        m_mainWindow->show();
+        return *m_mainWindow;
+    }
+    // Start-up as main() does it, on a new window; beforeStartUp sees the window first.
+    kibro::MainWindow& startUp(const std::function<void(kibro::MainWindow&)>& beforeStartUp = {})
+    {
+        kibro::MainWindow& window = createWindow();
+        if (beforeStartUp)
+            beforeStartUp(window);
+        window.startUp();
+        window.show();
+        return window;
     }
 
     [[nodiscard]] kibro::MainWindow& mainWindow() { return *m_mainWindow; }
@@ -76,6 +98,16 @@ public:
     [[nodiscard]] QString folder() const { return m_files.path(); }
     [[nodiscard]] int endCount() const { return m_endCount; }
     [[nodiscard]] bool portOpen() { return m_mainWindow->serialPort().isOpen(); }
+
+    // Bytes written through the program's port arrive at sim, and only they.
+    [[nodiscard]] bool reaches(const QByteArray& bytes) { return reaches(m_sim, bytes); }
+    [[nodiscard]] bool reaches(PocketSim& sim, const QByteArray& bytes)
+    {
+        const qint64 before = sim.receivedCount();
+        m_mainWindow->serialPort().write(bytes);
+        return sim.waitForCount(before + bytes.size(), kWait) &&
+               sim.received().mid(before) == bytes;
+    }
 
     QString writeFile(const QString& name, const QByteArray& bytes)
     {
@@ -105,6 +137,12 @@ public:
     kibro::SendWindow* open(const QString& name, const QString& directory = {})
     {
         return list(directory) ? click(name) : nullptr;
+    }
+
+    // A new file in the rig's folder, clicked: its send window, or null if either step failed.
+    kibro::SendWindow* writeAndOpen(const QString& name, const QByteArray& bytes)
+    {
+        return writeFile(name, bytes).isEmpty() ? nullptr : open(name);
     }
 
     // "設定(&S)", or the window start-up already showed.

@@ -109,15 +109,14 @@ QString prefixProblem(const QByteArray& received, const QByteArray& file)
     return {};
 }
 
-std::chrono::milliseconds processCpu()
+std::chrono::microseconds processCpu()
 {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     const auto micros = [](const timeval& t) {
         return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
     };
-    return std::chrono::duration_cast<std::chrono::milliseconds>(micros(usage.ru_utime) +
-                                                                 micros(usage.ru_stime));
+    return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
 } // namespace testdata

@@ -39,8 +39,8 @@ inline const QString kOpenErrorTitle = QStringLiteral("COM Open Error");
 // Why received is not the whole file or a prefix of it; empty when it is.
 [[nodiscard]] QString prefixProblem(const QByteArray& received, const QByteArray& file);
 
-// CPU time this process has used, user and system.
-[[nodiscard]] std::chrono::milliseconds processCpu();
+// CPU time this process has used, user and system, as finely as the kernel counts it.
+[[nodiscard]] std::chrono::microseconds processCpu();
 
 } // namespace testdata
 

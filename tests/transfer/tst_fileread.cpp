@@ -1,8 +1,8 @@
 // Reading a file for sending: by the exact bytes of its path, whole, held once.
 #include "fileread.h"
 #include "rawfiles.h"
+#include "testdata.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <limits>
@@ -30,15 +30,11 @@ void FileReadTest::readsWhole_data()
 {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("bytes");
-    QByteArray all;
-    for (int value = 0; value < 256; ++value)
-        all.append(static_cast<char>(value));
-    QByteArray random(3 * 1024 * 1024 + 17, Qt::Uninitialized);
-    for (char& byte : random)
-        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    const QByteArray all = testdata::allByteValues();
     QTest::newRow("empty") << QByteArray("EMPTY.BAS") << QByteArray();
     QTest::newRow("all byte values") << QByteArray("ALL.BIN") << all;
-    QTest::newRow("over a MiB, odd size") << QByteArray("BIG.BIN") << random;
+    QTest::newRow("over a MiB, odd size")
+        << QByteArray("BIG.BIN") << testdata::randomBytes(3 * 1024 * 1024 + 17);
     QTest::newRow("Shift-JIS name") << QByteArray("\x83\x65\x83\x58\x83\x67.BAS") << all;
     QTest::newRow("stray byte in the name") << QByteArray("A\xFF.BAS") << all;
 }

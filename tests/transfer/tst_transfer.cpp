@@ -98,8 +98,7 @@ void TransferTest::arrivesWhole()
     QFETCH(QByteArray, bytes);
     Rig rig;
     QVERIFY(rig.ready());
-    QVERIFY(!rig.writeFile(QStringLiteral("DATA.BIN"), bytes).isEmpty());
-    QPointer<SendWindow> window = rig.open(QStringLiteral("DATA.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("DATA.BIN"), bytes);
     QVERIFY(window);
     ProgressWatch progress(window);
 
@@ -125,8 +124,7 @@ void TransferTest::receivedBytePausesEveryLaterByte()
     Rig rig({QStringLiteral("--answer-after"), QString::number(kAnswerAfter),
              QStringLiteral("--answer"), QStringLiteral("41")});
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("SLOW.BAS"), bytes);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("SLOW.BAS"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("SLOW.BAS"), bytes);
     QVERIFY(window);
     // When the program handed each byte over. The simulator's own times would do on an idle
     // machine; on a loaded one it may read a byte late and the next on time.
@@ -169,8 +167,7 @@ void TransferTest::cancelMidwaySendsAPrefix()
     const QByteArray bytes = randomBytes(midFileSize());
     Rig rig({QStringLiteral("--rate"), QStringLiteral("4000")});
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("BIG.BIN"), bytes);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("BIG.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("BIG.BIN"), bytes);
     QVERIFY(window);
     Rig::start(window)->click();
     QVERIFY(rig.sim().waitForCount(1000, kLongWait));
@@ -209,8 +206,7 @@ void TransferTest::closeBoxStopsAtOnce()
                 QStringLiteral("00")};
     Rig rig(args);
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("F.BIN"), bytes);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("F.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), bytes);
     QVERIFY(window);
     TransferEngine* engine = &window->engine();
     qint64 sentAtClose = -1;
@@ -252,8 +248,7 @@ void TransferTest::cablePulledIsAFailure()
     Rig rig({QStringLiteral("--close-after"), QStringLiteral("3000"), QStringLiteral("--rate"),
              QStringLiteral("20000")});
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("LOST.BIN"), bytes);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("LOST.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("LOST.BIN"), bytes);
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
     QObject::connect(&window->engine(), &TransferEngine::finished,
@@ -275,8 +270,7 @@ void TransferTest::emptyFileClosesAtOnce()
 {
     Rig rig;
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("EMPTY.BAS"), {});
-    QPointer<SendWindow> window = rig.open(QStringLiteral("EMPTY.BAS"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("EMPTY.BAS"), {});
     QVERIFY(window);
     const QString details = window->findChild<QLabel*>(QStringLiteral("Label1"))->text();
     QCOMPARE(details.split(u'\n').value(1), QStringLiteral("FileSize:0 Byte"));
@@ -292,8 +286,7 @@ void TransferTest::cancelBeforeStartClosesSilently()
 {
     Rig rig;
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("A.BAS"), "10 END\r\n");
-    QPointer<SendWindow> window = rig.open(QStringLiteral("A.BAS"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("A.BAS"), "10 END\r\n");
     QVERIFY(window);
     Rig::cancel(window)->click();
     QVERIFY(!window || !window->isVisible());
@@ -375,8 +368,7 @@ void TransferTest::sendsTheFileAsItIsAtStart()
     QFETCH(int, newSize);
     Rig rig;
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("GROW.BIN"), randomBytes(1000));
-    QPointer<SendWindow> window = rig.open(QStringLiteral("GROW.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("GROW.BIN"), randomBytes(1000));
     QVERIFY(window);
     QCOMPARE(window->fileSize(), 1000);
     const QByteArray now = randomBytes(newSize);
@@ -451,8 +443,7 @@ void TransferTest::progressIsPaintedFromTheEventLoop()
     const QByteArray bytes = randomBytes(midFileSize());
     Rig rig({QStringLiteral("--rate"), QStringLiteral("20000")});
     QVERIFY(rig.ready());
-    rig.writeFile(QStringLiteral("DATA.BIN"), bytes);
-    QPointer<SendWindow> window = rig.open(QStringLiteral("DATA.BIN"));
+    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("DATA.BIN"), bytes);
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window));
     auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));

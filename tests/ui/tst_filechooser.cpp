@@ -1,12 +1,7 @@
 // The file chooser on a real disk: names of any bytes listed and sent as they are, the drive
 // list following the folder, lists that follow the disk, type-ahead, a start folder that is gone.
-#include "filechooser.h"
-#include "mainwindow.h"
-#include "messagerecorder.h"
-#include "pocketsim.h"
+#include "programrig.h"
 #include "rawfiles.h"
-#include "sendwindow.h"
-#include "teststore.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -15,7 +10,6 @@
 #include <QtTest>
 
 #include <chrono>
-#include <memory>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -40,14 +34,6 @@ bool enterPrivateMountNamespace()
     return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-QByteArray contentFor(const QByteArray& name)
-{
-    QByteArray bytes = name;
-    for (int value = 0; value < 256; ++value)
-        bytes.append(static_cast<char>(value));
-    return bytes;
-}
-
 QStringList texts(const QListWidget* list)
 {
     QStringList out;
@@ -62,31 +48,21 @@ QListWidgetItem* itemShowing(const QListWidget* list, const QString& text)
     return found.size() == 1 ? found.first() : nullptr;
 }
 
-// One main window on a store of its own, COM1 linked to a simulated pocket computer, and a
-// folder of files that the test names by their bytes.
-class Rig
+// The program started on COM1, and a folder of files that the test names by their bytes.
+class Rig : public ProgramRig
 {
 public:
     Rig()
     {
-        m_simStarted = m_sim.start(m_store.directory() + QStringLiteral("/COM1"));
-        m_store.mapPort(1, m_sim.linkPath());
-        m_mainWindow = std::make_unique<MainWindow>();
-        m_mainWindow->setEndProgram([] {});
-        m_mainWindow->startUp();
-        m_mainWindow->show();
+        m_simStarted = plugIn();
+        startUp();
     }
 
-    [[nodiscard]] bool ready() const
-    {
-        return m_files.isValid() && m_simStarted && m_mainWindow->serialPort().isOpen();
-    }
-    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
-    [[nodiscard]] kibro::DriveList& drives() { return *m_mainWindow->driveList(); }
-    [[nodiscard]] kibro::DirectoryList& folders() { return *m_mainWindow->directoryList(); }
-    [[nodiscard]] kibro::FileList& files() { return *m_mainWindow->fileList(); }
-    [[nodiscard]] PocketSim& sim() { return m_sim; }
-    [[nodiscard]] NativePath folder() const { return m_files.path(); }
+    [[nodiscard]] bool ready() { return m_files.isValid() && m_simStarted && portOpen(); }
+    [[nodiscard]] kibro::DriveList& drives() { return *mainWindow().driveList(); }
+    [[nodiscard]] kibro::DirectoryList& folders() { return *mainWindow().directoryList(); }
+    [[nodiscard]] kibro::FileList& files() { return *mainWindow().fileList(); }
+    [[nodiscard]] NativePath nativeFolder() const { return m_files.path(); }
     [[nodiscard]] NativePath at(const QByteArray& relative) const
     {
         return kibro::childPath(m_files.path(), relative);
@@ -103,11 +79,7 @@ public:
     }
 
 private:
-    TestStore m_store;
     RawTemporaryDir m_files;
-    PocketSim m_sim;
-    MessageRecorder m_messages;
-    std::unique_ptr<MainWindow> m_mainWindow;
     bool m_simStarted = false;
 };
 
@@ -178,11 +150,11 @@ void FileChooserTest::sendsEveryName()
     QFETCH(QString, shown);
     Rig rig;
     QVERIFY(rig.ready());
-    const QByteArray bytes = contentFor(name);
+    const QByteArray bytes = name + testdata::allByteValues();
     QVERIFY(writeRawFile(rig.at(name), bytes));
     // A neighbour whose name decodes the same way under a lossy decoding must not be taken.
     QVERIFY(writeRawFile(rig.at(name + "~"), "decoy"));
-    QVERIFY(rig.folders().setNativePath(rig.folder()));
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
 
     QListWidgetItem* item = itemShowing(&rig.files(), shown);
     QVERIFY2(item, qPrintable(texts(&rig.files()).join(u'|')));
@@ -198,7 +170,7 @@ void FileChooserTest::sendsEveryName()
     QCOMPARE(lines[0], QStringLiteral("FileName:") + shown);
     QCOMPARE(lines[1], QStringLiteral("FileSize:%1 Byte").arg(bytes.size()));
 
-    window->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+    Rig::startButton(window)->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
     QVERIFY(rig.sim().waitForCount(bytes.size(), 30s));
     const auto summary = rig.sim().stop();
@@ -219,7 +191,7 @@ void FileChooserTest::choosingTheShownAgainListsAnew()
     QFETCH(bool, byDrive);
     Rig rig;
     QVERIFY(rig.ready());
-    QVERIFY(rig.folders().setNativePath(rig.folder()));
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
     QCOMPARE(rig.files().count(), 0);
     QVERIFY(writeRawFile(rig.at("NEW.BAS")));
     // At once, before any notice of the change could arrive: only the choice lists anew.
@@ -228,7 +200,7 @@ void FileChooserTest::choosingTheShownAgainListsAnew()
         QCOMPARE(rig.folders().nativePath(), kibro::toNativePath(rig.drives().drive()));
     } else {
         rig.openFolderEntry(rig.folders().currentRow());
-        QCOMPARE(rig.folders().nativePath(), rig.folder());
+        QCOMPARE(rig.folders().nativePath(), rig.nativeFolder());
         QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("NEW.BAS")});
     }
 }
@@ -240,7 +212,7 @@ void FileChooserTest::listsFollowTheDisk()
     QVERIFY(writeRawFile(rig.at("A.BAS")));
     QVERIFY(writeRawFile(rig.at("C.BAS")));
     QVERIFY(::mkdir(rig.at("ZED").constData(), 0755) == 0);
-    QVERIFY(rig.folders().setNativePath(rig.folder()));
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
     rig.folders().setCurrentRow(rig.folders().count() - 1); // moved to ZED, not opened
     rig.files().setCurrentRow(1);
     QCOMPARE(rig.files().nativeFileName(), QByteArray("C.BAS"));
@@ -254,7 +226,7 @@ void FileChooserTest::listsFollowTheDisk()
     QVERIFY(::mkdir(rig.at("SUB\x83\x5C").constData(), 0755) == 0);
     QTRY_VERIFY(itemShowing(&rig.folders(), QStringLiteral("SUBソ")));
     QCOMPARE(rig.folders().currentItem()->text(), QStringLiteral("ZED"));
-    QCOMPARE(rig.folders().nativePath(), rig.folder());
+    QCOMPARE(rig.folders().nativePath(), rig.nativeFolder());
     QVERIFY(::unlink(rig.at("A.BAS").constData()) == 0);
     QTRY_COMPARE(rig.files().count(), 2);
     QVERIFY(::rename(rig.at("C.BAS").constData(), rig.at("D.BAS").constData()) == 0);
@@ -266,7 +238,7 @@ void FileChooserTest::busyFolderIsStillListed()
 {
     Rig rig;
     QVERIFY(rig.ready());
-    QVERIFY(rig.folders().setNativePath(rig.folder()));
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
     // A folder that never rests, as a download or build folder: a file every 20 ms.
     int made = 0;
     QTimer writer;
@@ -327,7 +299,7 @@ void FileChooserTest::typeAheadMatchesFolderNames()
     QVERIFY(rig.ready());
     for (const char* name : {"ALPHA", "BETA", "GAMMA", "\x83\x65\x83\x58\x83\x67"})
         QVERIFY(::mkdir(rig.at(name).constData(), 0755) == 0);
-    QVERIFY(rig.folders().setNativePath(rig.folder()));
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
     rig.folders().setFocus();
     // As a keyboard or an input method delivers text, Japanese included.
     for (const QChar character : typed) {
@@ -362,8 +334,8 @@ void FileChooserTest::startFolderGone()
     for (const QByteArray& relative : removed.split(' '))
         QVERIFY(::rmdir(kibro::childPath(root, relative).constData()) == 0);
 
-    TestStore store;
-    MainWindow window;
+    ProgramRig rig;
+    MainWindow& window = rig.createWindow();
     const NativePath folder = expected.isEmpty() ? root : kibro::childPath(root, expected);
     QCOMPARE(window.directoryList()->nativePath(), folder);
     QCOMPARE(window.fileList()->nativePath(), folder);

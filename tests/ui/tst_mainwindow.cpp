@@ -1,26 +1,17 @@
 #include "conversions.h"
-#include "mainwindow.h"
-#include "messagerecorder.h"
-#include "pocketsim.h"
-#include "settingswindow.h"
-#include "teststore.h"
+#include "programrig.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
-#include <QTest>
+#include <QtTest>
 
-#include <chrono>
 #include <cmath>
-#include <optional>
 
-using namespace std::chrono_literals;
 using kibro::MainWindow;
 
 namespace {
-
-constexpr auto kWait = 10s;
 
 [[nodiscard]] int toPixelsX(const QWidget& widget, double twips)
 {
@@ -46,37 +37,6 @@ void setOrLeave(TestStore& store, const QString& key, const QString& value)
     if (value != kAbsent)
         store.set(key, value);
 }
-
-// One run of the program as the tests see it: its store, its peer, its boxes.
-struct Run
-{
-    explicit Run(TestStore& store) : store(store) {}
-
-    // Puts the simulator behind COM<port>.
-    [[nodiscard]] bool connectPort(int port, const QStringList& simArgs = {})
-    {
-        const QString link =
-            QDir(store.directory()).filePath(QStringLiteral("pocket-%1").arg(port));
-        if (!sim.start(link, simArgs))
-            return false;
-        store.mapPort(port, link);
-        return true;
-    }
-
-    void load()
-    {
-        form.emplace();
-        form->setEndProgram([this] { ++endCount; });
-        form->startUp();
-        form->show();
-    }
-
-    TestStore& store;
-    MessageRecorder messages;
-    PocketSim sim;
-    std::optional<MainWindow> form;
-    int endCount = 0;
-};
 
 enum class ExitBy { MenuHandler, MenuAction, CloseBox };
 
@@ -106,37 +66,32 @@ private slots:
 
 void TestMainWindow::firstRunOpensDefaultPort()
 {
-    TestStore store;
-    store.mapPortsAway();
-    Run run(store);
-    QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
-    const QByteArray storeBefore = fileBytes(store.fileName());
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    const QByteArray storeBefore = fileBytes(rig.store().fileName());
 
-    run.load();
+    MainWindow& form = rig.startUp();
 
-    QCOMPARE(run.messages.count(), 0);
-    QCOMPARE(run.form->pos(), QPoint(toPixelsX(*run.form, 1000), toPixelsY(*run.form, 1000)));
-    kibro::SerialPort& comm = run.form->serialPort();
+    QCOMPARE(rig.messages().count(), 0);
+    QCOMPARE(form.pos(), QPoint(toPixelsX(form, 1000), toPixelsY(form, 1000)));
+    kibro::SerialPort& comm = form.serialPort();
     QVERIFY(comm.isOpen());
     QCOMPARE(comm.portNumber(), qint16(1));
     QCOMPARE(comm.settings(), QStringLiteral("9600,N,8,1"));
-    QVERIFY(run.form->settingsWindow() == nullptr);
+    QVERIFY(form.settingsWindow() == nullptr);
     // The open port is the simulator's.
-    comm.write(QByteArray(1, 'A'));
-    QVERIFY(run.sim.waitForCount(1, kWait));
-    QCOMPARE(run.sim.received(), QByteArray("A"));
+    QVERIFY(rig.reaches("A"));
+    QCOMPARE(rig.sim().received(), QByteArray("A"));
     // Defaults belong to the reader: nothing was written.
-    QCOMPARE(fileBytes(store.fileName()), storeBefore);
-    QVERIFY(!store.contains(QStringLiteral("Startup/Left")));
-    QVERIFY(!store.contains(QStringLiteral("Startup/Port")));
+    QCOMPARE(fileBytes(rig.store().fileName()), storeBefore);
+    QVERIFY(!rig.store().contains(QStringLiteral("Startup/Left")));
+    QVERIFY(!rig.store().contains(QStringLiteral("Startup/Port")));
 }
 
 void TestMainWindow::menuBarHoldsTheTwoCommands()
 {
-    TestStore store;
-    store.mapPortsAway();
-    MainWindow form;
-    const QList<QAction*> actions = form.menuBar()->actions();
+    ProgramRig rig;
+    const QList<QAction*> actions = rig.createWindow().menuBar()->actions();
     QCOMPARE(actions.size(), 2);
     QCOMPARE(actions[0]->text(), QStringLiteral("終了(&X)"));
     QCOMPARE(actions[0]->objectName(), QStringLiteral("mnuExit"));
@@ -148,34 +103,25 @@ void TestMainWindow::menuBarHoldsTheTwoCommands()
 
 void TestMainWindow::positionSurvivesTwoRuns()
 {
-    TestStore store;
-    store.mapPortsAway();
-    QPoint placed;
-    QString storedLeft;
-    QString storedTop;
-    {
-        Run first(store);
-        QVERIFY2(first.connectPort(1), qPrintable(first.sim.errorString()));
-        first.load();
-        placed = QPoint(toPixelsX(*first.form, 2345), toPixelsY(*first.form, 4321));
-        first.form->move(placed);
-        first.form->onExitTriggered();
-        QCOMPARE(first.endCount, 1);
-        storedLeft = store.value(QStringLiteral("Startup/Left"));
-        storedTop = store.value(QStringLiteral("Startup/Top"));
-    }
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& first = rig.startUp();
+    const QPoint placed(toPixelsX(first, 2345), toPixelsY(first, 4321));
+    first.move(placed);
+    first.onExitTriggered();
+    QCOMPARE(rig.endCount(), 1);
+    const QString storedLeft = rig.store().value(QStringLiteral("Startup/Left"));
+    const QString storedTop = rig.store().value(QStringLiteral("Startup/Top"));
     QVERIFY(!storedLeft.isEmpty());
     QVERIFY(!storedTop.isEmpty());
 
-    Run second(store);
-    QVERIFY2(second.connectPort(1), qPrintable(second.sim.errorString()));
-    second.load();
-    QCOMPARE(second.form->pos(), placed);
-    QVERIFY(second.form->serialPort().isOpen());
+    MainWindow& second = rig.startUp();
+    QCOMPARE(second.pos(), placed);
+    QVERIFY(second.serialPort().isOpen());
     // Left where it was, the next exit writes the very same texts.
-    second.form->onExitTriggered();
-    QCOMPARE(store.value(QStringLiteral("Startup/Left")), storedLeft);
-    QCOMPARE(store.value(QStringLiteral("Startup/Top")), storedTop);
+    second.onExitTriggered();
+    QCOMPARE(rig.store().value(QStringLiteral("Startup/Left")), storedLeft);
+    QCOMPARE(rig.store().value(QStringLiteral("Startup/Top")), storedTop);
 }
 
 void TestMainWindow::storedPosition_data()
@@ -213,22 +159,19 @@ void TestMainWindow::storedPosition()
     QFETCH(double, leftTwips);
     QFETCH(double, topTwips);
 
-    TestStore store;
-    store.mapPortsAway();
-    setOrLeave(store, QStringLiteral("Startup/Left"), left);
-    setOrLeave(store, QStringLiteral("Startup/Top"), top);
-    Run run(store);
-    QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
+    ProgramRig rig;
+    setOrLeave(rig.store(), QStringLiteral("Startup/Left"), left);
+    setOrLeave(rig.store(), QStringLiteral("Startup/Top"), top);
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
 
-    run.load();
+    MainWindow& form = rig.startUp();
 
-    QCOMPARE(run.form->pos(),
-             QPoint(toPixelsX(*run.form, leftTwips), toPixelsY(*run.form, topTwips)));
-    QCOMPARE(run.messages.count(), 0);
-    QVERIFY(run.form->serialPort().isOpen());
-    QCOMPARE(run.endCount, 0);
+    QCOMPARE(form.pos(), QPoint(toPixelsX(form, leftTwips), toPixelsY(form, topTwips)));
+    QCOMPARE(rig.messages().count(), 0);
+    QVERIFY(form.serialPort().isOpen());
+    QCOMPARE(rig.endCount(), 0);
     // A bad value is not repaired behind the user's back.
-    QCOMPARE(store.value(QStringLiteral("Startup/Left")), left == kAbsent ? QString() : left);
+    QCOMPARE(rig.store().value(QStringLiteral("Startup/Left")), left == kAbsent ? QString() : left);
 }
 
 void TestMainWindow::openFailureReported_data()
@@ -268,34 +211,31 @@ void TestMainWindow::openFailureReported()
     QFETCH(int, simPort);
     QFETCH(QString, text);
 
-    TestStore store;
-    store.mapPortsAway();
-    setOrLeave(store, QStringLiteral("Startup/Port"), port);
-    setOrLeave(store, QStringLiteral("Startup/Settings"), settings);
-    Run run(store);
+    ProgramRig rig;
+    setOrLeave(rig.store(), QStringLiteral("Startup/Port"), port);
+    setOrLeave(rig.store(), QStringLiteral("Startup/Settings"), settings);
     if (simPort >= 0)
-        QVERIFY2(run.connectPort(simPort), qPrintable(run.sim.errorString()));
+        QVERIFY2(rig.plugIn(rig.sim(), simPort), qPrintable(rig.sim().errorString()));
 
     bool settingsWindowBeforeBox = true;
-    run.messages.onMessage([&](const MessageRecorder::Message&) {
-        settingsWindowBeforeBox = run.form->settingsWindow() != nullptr;
+    rig.messages().onMessage([&](const MessageRecorder::Message&) {
+        settingsWindowBeforeBox = rig.mainWindow().settingsWindow() != nullptr;
     });
-    run.form.emplace();
-    run.form->setEndProgram([&] { ++run.endCount; });
-    if (portBefore != 1)
-        run.form->serialPort().setPortNumber(static_cast<qint16>(portBefore));
-    run.form->startUp();
+    MainWindow& form = rig.startUp([&](MainWindow& window) {
+        if (portBefore != 1)
+            window.serialPort().setPortNumber(static_cast<qint16>(portBefore));
+    });
 
-    QCOMPARE(run.messages.count(), 1);
-    QCOMPARE(run.messages.messages()[0].title, QStringLiteral("COM Open Error"));
-    QCOMPARE(run.messages.messages()[0].text, text);
+    QCOMPARE(rig.messages().count(), 1);
+    QCOMPARE(rig.messages().first().title, testdata::kOpenErrorTitle);
+    QCOMPARE(rig.messages().first().text, text);
     // The box comes first, then the settings window, which leaves the port closed.
     QVERIFY(!settingsWindowBeforeBox);
-    QVERIFY(run.form->settingsWindow() != nullptr);
-    QVERIFY(run.form->settingsWindow()->isVisible());
-    QVERIFY(!run.form->serialPort().isOpen());
-    QCOMPARE(run.endCount, 0);
-    QVERIFY(!store.contains(QStringLiteral("Startup/Left")));
+    QVERIFY(form.settingsWindow() != nullptr);
+    QVERIFY(form.settingsWindow()->isVisible());
+    QVERIFY(!form.serialPort().isOpen());
+    QCOMPARE(rig.endCount(), 0);
+    QVERIFY(!rig.store().contains(QStringLiteral("Startup/Left")));
 }
 
 void TestMainWindow::exitStoresPositionAndClosesPort_data()
@@ -316,53 +256,51 @@ void TestMainWindow::exitStoresPositionAndClosesPort()
     QFETCH(ExitBy, exitBy);
     QFETCH(bool, minimized);
 
-    TestStore store;
-    store.mapPortsAway();
-    store.set(QStringLiteral("Startup/Left"), QStringLiteral("2222"));
-    store.set(QStringLiteral("Startup/Top"), QStringLiteral("3333"));
-    Run run(store);
-    QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
-    run.load();
-    QVERIFY(run.form->serialPort().isOpen());
+    ProgramRig rig;
+    rig.store().set(QStringLiteral("Startup/Left"), QStringLiteral("2222"));
+    rig.store().set(QStringLiteral("Startup/Top"), QStringLiteral("3333"));
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& form = rig.startUp();
+    QVERIFY(form.serialPort().isOpen());
 
     const QPoint moved(157, 83);
-    run.form->move(moved);
+    form.move(moved);
     if (minimized) {
-        run.form->setWindowState(Qt::WindowMinimized);
-        QVERIFY(run.form->isMinimized());
+        form.setWindowState(Qt::WindowMinimized);
+        QVERIFY(form.isMinimized());
     }
 
     switch (exitBy) {
     case ExitBy::MenuHandler:
-        run.form->onExitTriggered();
+        form.onExitTriggered();
         break;
     case ExitBy::MenuAction: {
-        auto* action = run.form->findChild<QAction*>(QStringLiteral("mnuExit"));
+        auto* action = form.findChild<QAction*>(QStringLiteral("mnuExit"));
         QVERIFY(action != nullptr);
         action->trigger();
         break;
     }
     case ExitBy::CloseBox:
-        QVERIFY(run.form->close());
+        QVERIFY(form.close());
         break;
     }
 
-    QCOMPARE(run.endCount, 1);
-    QVERIFY(!run.form->serialPort().isOpen());
-    QCOMPARE(run.messages.count(), 0);
+    QCOMPARE(rig.endCount(), 1);
+    QVERIFY(!form.serialPort().isOpen());
+    QCOMPARE(rig.messages().count(), 0);
     if (minimized) {
-        QCOMPARE(store.value(QStringLiteral("Startup/Left")), QStringLiteral("2222"));
-        QCOMPARE(store.value(QStringLiteral("Startup/Top")), QStringLiteral("3333"));
+        QCOMPARE(rig.store().value(QStringLiteral("Startup/Left")), QStringLiteral("2222"));
+        QCOMPARE(rig.store().value(QStringLiteral("Startup/Top")), QStringLiteral("3333"));
     } else {
         // Stored in twips, as single-precision numbers.
-        const float left = kibro::toSingle(store.value(QStringLiteral("Startup/Left")));
-        const float top = kibro::toSingle(store.value(QStringLiteral("Startup/Top")));
-        QCOMPARE(left, static_cast<float>(moved.x() * 1440.0 / run.form->logicalDpiX()));
-        QCOMPARE(top, static_cast<float>(moved.y() * 1440.0 / run.form->logicalDpiY()));
+        const float left = kibro::toSingle(rig.store().value(QStringLiteral("Startup/Left")));
+        const float top = kibro::toSingle(rig.store().value(QStringLiteral("Startup/Top")));
+        QCOMPARE(left, static_cast<float>(moved.x() * 1440.0 / form.logicalDpiX()));
+        QCOMPARE(top, static_cast<float>(moved.y() * 1440.0 / form.logicalDpiY()));
     }
     // Port settings are written only by the settings window.
-    QVERIFY(!store.contains(QStringLiteral("Startup/Port")));
-    QVERIFY(!store.contains(QStringLiteral("Startup/Settings")));
+    QVERIFY(!rig.store().contains(QStringLiteral("Startup/Port")));
+    QVERIFY(!rig.store().contains(QStringLiteral("Startup/Settings")));
 }
 
 void TestMainWindow::exitWithUnwritableStoreStillEnds_data()
@@ -378,73 +316,67 @@ void TestMainWindow::exitWithUnwritableStoreStillEnds()
 {
     QFETCH(bool, fileIsDirectory);
 
-    TestStore store;
-    store.mapPortsAway();
-    Run run(store);
-    QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
-    run.load();
-    QVERIFY(run.form->serialPort().isOpen());
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& form = rig.startUp();
+    QVERIFY(form.serialPort().isOpen());
 
     if (fileIsDirectory) {
-        QVERIFY(QFile::remove(store.fileName()));
-        QVERIFY(QDir().mkdir(store.fileName()));
+        QVERIFY(QFile::remove(rig.store().fileName()));
+        QVERIFY(QDir().mkdir(rig.store().fileName()));
     } else {
-        const QString blocker = QDir(store.directory()).filePath(QStringLiteral("blocker"));
+        const QString blocker = QDir(rig.store().directory()).filePath(QStringLiteral("blocker"));
         QFile file(blocker);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
     }
 
-    run.form->onExitTriggered();
+    form.onExitTriggered();
 
-    QCOMPARE(run.endCount, 1);
-    QVERIFY(run.form->hasEnded());
-    QVERIFY(!run.form->serialPort().isOpen());
+    QCOMPARE(rig.endCount(), 1);
+    QVERIFY(form.hasEnded());
+    QVERIFY(!form.serialPort().isOpen());
 }
 
 // Exit closes the port without checking it is open.
 void TestMainWindow::exitAfterFailedOpen()
 {
-    TestStore store;
-    store.mapPortsAway();
-    Run run(store);
-    run.load();
-    QCOMPARE(run.messages.count(), 1);
-    QVERIFY(!run.form->serialPort().isOpen());
+    ProgramRig rig;
+    MainWindow& form = rig.startUp();
+    QCOMPARE(rig.messages().count(), 1);
+    QVERIFY(!form.serialPort().isOpen());
 
-    run.form->onExitTriggered();
+    form.onExitTriggered();
 
-    QCOMPARE(run.endCount, 1);
-    QVERIFY(store.contains(QStringLiteral("Startup/Left")));
+    QCOMPARE(rig.endCount(), 1);
+    QVERIFY(rig.store().contains(QStringLiteral("Startup/Left")));
     // The settings window goes with the program, not through its own closing.
-    QTRY_VERIFY_WITH_TIMEOUT(run.form->settingsWindow() == nullptr, 15000);
-    QVERIFY(!run.form->serialPort().isOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(form.settingsWindow() == nullptr, 15000);
+    QVERIFY(!form.serialPort().isOpen());
 }
 
 // A line QSettings cannot parse makes it report every write as badly formed; the position
 // is stored all the same, both halves of it.
 void TestMainWindow::exitWithHandEditedStoreStoresBoth()
 {
-    TestStore store;
-    store.mapPortsAway();
-    Run run(store);
-    QVERIFY2(run.connectPort(1), qPrintable(run.sim.errorString()));
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     {
-        QFile file(store.fileName());
+        QFile file(rig.store().fileName());
         QVERIFY(file.open(QIODevice::Append));
         file.write("\n[Notes]\nwritten by hand\n");
     }
-    run.load();
-    QVERIFY(run.form->serialPort().isOpen());
+    MainWindow& form = rig.startUp();
+    QVERIFY(form.serialPort().isOpen());
     const QPoint moved(90, 210);
-    run.form->move(moved);
+    form.move(moved);
 
-    run.form->onExitTriggered();
+    form.onExitTriggered();
 
-    QCOMPARE(run.endCount, 1);
+    QCOMPARE(rig.endCount(), 1);
     QMap<QByteArray, QByteArray> stored;
-    for (const QByteArray& line : fileBytes(store.fileName()).split('\n')) {
+    for (const QByteArray& line : fileBytes(rig.store().fileName()).split('\n')) {
         const qsizetype equals = line.indexOf('=');
         if (equals > 0)
             stored.insert(line.left(equals), line.mid(equals + 1));
@@ -452,9 +384,9 @@ void TestMainWindow::exitWithHandEditedStoreStoresBoth()
     QVERIFY(stored.contains("Left"));
     QVERIFY(stored.contains("Top"));
     QCOMPARE(kibro::toSingle(QString::fromLatin1(stored["Left"])),
-             static_cast<float>(moved.x() * 1440.0 / run.form->logicalDpiX()));
+             static_cast<float>(moved.x() * 1440.0 / form.logicalDpiX()));
     QCOMPARE(kibro::toSingle(QString::fromLatin1(stored["Top"])),
-             static_cast<float>(moved.y() * 1440.0 / run.form->logicalDpiY()));
+             static_cast<float>(moved.y() * 1440.0 / form.logicalDpiY()));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,13 +1,7 @@
 // A file handed to the main window from outside: the FILE argument and a drop. Also the
 // settings window's port tips, which say which device each option opens.
-#include "filechooser.h"
-#include "mainwindow.h"
-#include "messagerecorder.h"
-#include "pocketsim.h"
-#include "sendwindow.h"
-#include "settingswindow.h"
-#include "testdata.h"
-#include "teststore.h"
+#include "programprocess.h"
+#include "programrig.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -20,12 +14,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
+#include <QSettings>
 #include <QTest>
 #include <QUrl>
-
-#include <memory>
-#include <optional>
 
 #include <unistd.h>
 
@@ -36,69 +27,21 @@ namespace {
 constexpr int kWaitMs = 15000;
 const QString kSample = QStringLiteral("HELLO.BAS");
 const QByteArray kSampleBytes = "10 PRINT \"HELLO\"\r\n20 END\r\n";
-const QString kUnreadable = QStringLiteral("ファイルを読み込めません。");
 
 enum class Setup { Sendable, Relative, Missing, Folder, TooLarge, Unreadable };
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// A store and a folder of files of its own, every port but COM1 mapped to nowhere, COM1 to a
-// simulated pocket computer, and a main window started as main() does.
-class Rig
+// The program on a store of its own with a sendable file in its folder.
+class Rig : public ProgramRig
 {
 public:
-    Rig()
-    {
-        for (int port = 0; port <= 3; ++port)
-            m_store.mapPort(port, m_store.directory() + QStringLiteral("/no-device-%1").arg(port));
-        QDir().mkpath(folder());
-        writeFile(QDir(folder()).filePath(kSample), kSampleBytes);
-    }
-
-    [[nodiscard]] bool connect()
-    {
-        if (!m_sim.start(m_store.directory() + QStringLiteral("/COM1")))
-            return false;
-        m_store.mapPort(1, m_sim.linkPath());
-        return true;
-    }
-
-    MainWindow& start()
-    {
-        m_mainWindow = std::make_unique<MainWindow>();
-        m_mainWindow->setEndProgram([] {});
-        m_mainWindow->startUp();
-        m_mainWindow->show();
-        return *m_mainWindow;
-    }
-
-    [[nodiscard]] QString folder() const { return m_files.path() + QStringLiteral("/files"); }
-    [[nodiscard]] QString filePath(const QString& name) const
-    {
-        return QDir(folder()).filePath(name);
-    }
-    [[nodiscard]] TestStore& store() { return m_store; }
-    [[nodiscard]] PocketSim& sim() { return m_sim; }
-    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
-    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
+    Rig() { writeFile(kSample, kSampleBytes); }
 
     // The file list's choice, or an empty text.
-    [[nodiscard]] QString selected() const
+    [[nodiscard]] QString selected()
     {
-        const QListWidgetItem* item = m_mainWindow->fileList()->currentItem();
+        const QListWidgetItem* item = mainWindow().fileList()->currentItem();
         return item ? item->text() : QString();
     }
-
-private:
-    TestStore m_store;
-    QTemporaryDir m_files;
-    MessageRecorder m_messages;
-    PocketSim m_sim;
-    std::unique_ptr<MainWindow> m_mainWindow;
 };
 
 // The send window is the one for name, and START sends exactly what the file holds.
@@ -111,7 +54,7 @@ void verifySends(Rig& rig, const QString& name, const QByteArray& bytes)
     auto* details = window->findChild<QLabel*>(QStringLiteral("Label1"));
     QVERIFY(details != nullptr);
     QVERIFY(details->text().contains(QStringLiteral("FileSize:%1 Byte").arg(bytes.size())));
-    auto* start = window->findChild<QPushButton*>(QStringLiteral("Command2"));
+    QPushButton* start = Rig::startButton(window);
     QVERIFY(start != nullptr);
     QTest::mouseClick(start, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(rig.mainWindow().sendWindow() == nullptr, kWaitMs);
@@ -147,10 +90,10 @@ void TestOpenFile::openFile_data()
 
     QTest::newRow("sendable file") << Setup::Sendable << "";
     QTest::newRow("relative to the current folder") << Setup::Relative << "";
-    QTest::newRow("missing file") << Setup::Missing << kUnreadable;
-    QTest::newRow("folder") << Setup::Folder << kUnreadable;
-    QTest::newRow("too large") << Setup::TooLarge << "ファイルが大きすぎます。";
-    QTest::newRow("unreadable") << Setup::Unreadable << kUnreadable;
+    QTest::newRow("missing file") << Setup::Missing << testdata::kUnreadableText;
+    QTest::newRow("folder") << Setup::Folder << testdata::kUnreadableText;
+    QTest::newRow("too large") << Setup::TooLarge << testdata::kTooLargeText;
+    QTest::newRow("unreadable") << Setup::Unreadable << testdata::kUnreadableText;
 }
 
 // The lists go to the file's folder with it selected; its send window opens, or the box a
@@ -163,7 +106,7 @@ void TestOpenFile::openFile()
     if (setup == Setup::Unreadable && ::geteuid() == 0)
         QSKIP("root reads any file");
     Rig rig;
-    QVERIFY2(rig.connect(), qPrintable(rig.sim().errorString()));
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     QString name = kSample;
     QString argument = rig.filePath(name);
     const QString home = QDir::currentPath();
@@ -173,7 +116,7 @@ void TestOpenFile::openFile()
         break;
     case Setup::Relative:
         QVERIFY(QDir::setCurrent(QFileInfo(rig.folder()).absolutePath()));
-        argument = QStringLiteral("files/./") + name;
+        argument = QFileInfo(rig.folder()).fileName() + QStringLiteral("/./") + name;
         break;
     case Setup::Missing:
         name = QStringLiteral("GONE.BAS");
@@ -197,7 +140,7 @@ void TestOpenFile::openFile()
         QVERIFY(QFile::setPermissions(argument, QFileDevice::WriteOwner));
         break;
     }
-    MainWindow& window = rig.start();
+    MainWindow& window = rig.startUp();
     QCOMPARE(rig.messages().count(), 0);
 
     window.openFile(argument);
@@ -207,7 +150,7 @@ void TestOpenFile::openFile()
     if (!message.isEmpty()) {
         QCOMPARE(rig.messages().count(), 1);
         QCOMPARE(rig.messages().first().text, message);
-        QCOMPARE(rig.messages().first().title, QStringLiteral("File Error"));
+        QCOMPARE(rig.messages().first().title, testdata::kFileErrorTitle);
         QVERIFY(window.sendWindow() == nullptr);
         // Nothing in the list may look chosen for a file that is not in it.
         QCOMPARE(rig.selected(),
@@ -224,14 +167,14 @@ void TestOpenFile::openFile()
 void TestOpenFile::openFileInListedFolderListsItAgain()
 {
     Rig rig;
-    QVERIFY2(rig.connect(), qPrintable(rig.sim().errorString()));
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     const QString home = QDir::currentPath();
     const auto restore = qScopeGuard([&home] { QDir::setCurrent(home); });
     QVERIFY(QDir::setCurrent(rig.folder()));
-    MainWindow& window = rig.start();
+    MainWindow& window = rig.startUp();
     QVERIFY(window.fileList()->findItems(QStringLiteral("NEW.BAS"), Qt::MatchExactly).isEmpty());
     const QByteArray bytes = "10 REM NEW\r\n";
-    QVERIFY(writeFile(rig.filePath(QStringLiteral("NEW.BAS")), bytes));
+    QVERIFY(!rig.writeFile(QStringLiteral("NEW.BAS"), bytes).isEmpty());
 
     window.openFile(rig.filePath(QStringLiteral("NEW.BAS")));
 
@@ -252,7 +195,7 @@ void TestOpenFile::drop_data()
         << QStringList{"local:OTHER.BAS", "local:HELLO.BAS"} << true << "OTHER.BAS"
         << "";
     QTest::newRow("missing local file")
-        << QStringList{"local:GONE.BAS"} << true << "" << kUnreadable;
+        << QStringList{"local:GONE.BAS"} << true << "" << testdata::kUnreadableText;
     QTest::newRow("remote file") << QStringList{"https://example.org/HELLO.BAS"} << false << ""
                                  << "";
     QTest::newRow("remote first") << QStringList{"https://example.org/A.BAS", "local:HELLO.BAS"}
@@ -270,10 +213,10 @@ void TestOpenFile::drop()
     QFETCH(QString, message);
 
     Rig rig;
-    QVERIFY2(rig.connect(), qPrintable(rig.sim().errorString()));
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     const QByteArray otherBytes = "10 REM OTHER\r\n";
-    QVERIFY(writeFile(rig.filePath(QStringLiteral("OTHER.BAS")), otherBytes));
-    MainWindow& window = rig.start();
+    QVERIFY(!rig.writeFile(QStringLiteral("OTHER.BAS"), otherBytes).isEmpty());
+    MainWindow& window = rig.startUp();
     QMimeData mime;
     QList<QUrl> list;
     for (const QString& url : urls) {
@@ -327,7 +270,7 @@ void TestOpenFile::portTips()
     QFETCH(QString, kind);
 
     Rig rig;
-    PocketSim sim;
+    PocketSim& sim = rig.sim();
     QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
     const QString dir = rig.store().directory();
     QString device = dir + QStringLiteral("/nothing-here");
@@ -346,9 +289,8 @@ void TestOpenFile::portTips()
         expected = QStringLiteral("デバイス: %1\n接続: あり").arg(device);
     }
     rig.store().mapPort(port, device);
-    MainWindow& window = rig.start();
-    window.onSettingsTriggered();
-    kibro::SettingsWindow* settings = window.settingsWindow();
+    rig.startUp();
+    kibro::SettingsWindow* settings = rig.settings();
     QVERIFY(settings != nullptr);
 
     for (int option = 0; option <= 3; ++option) {
@@ -373,23 +315,21 @@ void TestOpenFile::portTipsFollowTheDevice()
     Rig rig;
     const QString device = rig.store().directory() + QStringLiteral("/adapter");
     rig.store().mapPort(2, device);
-    MainWindow& window = rig.start();
-    window.onSettingsTriggered();
-    kibro::SettingsWindow* settings = window.settingsWindow();
+    rig.startUp();
+    kibro::SettingsWindow* settings = rig.settings();
     QVERIFY(settings != nullptr);
     auto* option = settings->findChild<QRadioButton*>(QStringLiteral("Option9"));
     QVERIFY(option != nullptr);
     QVERIFY(option->toolTip().endsWith(QStringLiteral("接続: なし")));
 
     settings->hide();
-    PocketSim sim;
-    QVERIFY2(sim.start(device), qPrintable(sim.errorString()));
+    QVERIFY2(rig.sim().start(device), qPrintable(rig.sim().errorString()));
     settings->show();
     QVERIFY2(option->toolTip().endsWith(QStringLiteral("接続: あり")),
              qPrintable(option->toolTip()));
 
     settings->hide();
-    QVERIFY(sim.stop());
+    QVERIFY(rig.sim().stop());
     settings->show();
     QVERIFY2(option->toolTip().endsWith(QStringLiteral("接続: なし")),
              qPrintable(option->toolTip()));
@@ -419,15 +359,12 @@ void TestOpenFile::commandLine()
     QFETCH(QString, output);
     QFETCH(QString, errors);
 
-    TestStore store;
-    for (int port = 0; port <= 3; ++port)
-        store.mapPort(port, store.directory() + QStringLiteral("/no-device-%1").arg(port));
-    QProcess kibro;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), store.directory());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    kibro.setProcessEnvironment(env);
-    kibro.start(QStringLiteral(KIBRO_EXE), arguments);
+    ProgramProcess program;
+    RIG_OK(program.prepare(false));
+    QProcess& kibro = program.process();
+    kibro.setProcessChannelMode(QProcess::SeparateChannels);
+    RIG_OK(program.start(QStringLiteral(KIBRO_EXE), arguments, program.samplesDir(),
+                         QStringLiteral("offscreen")));
     QVERIFY2(kibro.waitForFinished(kWaitMs), "the program did not end by itself");
     QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
     QCOMPARE(kibro.exitCode(), exitCode);
@@ -436,7 +373,8 @@ void TestOpenFile::commandLine()
     QVERIFY2(QString::fromLocal8Bit(kibro.readAllStandardError()).contains(errors),
              qPrintable(errors));
     // Nothing was stored: the program never got as far as its windows.
-    QVERIFY(!store.contains(QStringLiteral("Startup/Left")));
+    QVERIFY(!QSettings(program.storeFile(), QSettings::IniFormat)
+                 .contains(QStringLiteral("Startup/Left")));
 }
 
 QTEST_MAIN(TestOpenFile)

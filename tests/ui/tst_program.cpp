@@ -1,10 +1,10 @@
-#include "pocketsim.h"
+#include "programprocess.h"
+#include "testdata.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
@@ -36,39 +36,30 @@ void TestProgram::startsWithStoredConfiguration()
 {
     QFETCH(bool, deviceWorks);
 
-    QTemporaryDir config;
-    QVERIFY(config.isValid());
-    const QString storePath = config.filePath(QStringLiteral("QUEPA_Kibro.conf"));
-    const QString link = config.filePath(QStringLiteral("pocket"));
-    PocketSim sim;
-    if (deviceWorks)
-        QVERIFY2(sim.start(link), qPrintable(sim.errorString()));
+    ProgramProcess program;
+    RIG_OK(program.prepare(false));
+    // COM2 leads to the simulator, or to a path where nothing is.
+    const QString link = deviceWorks ? program.sim().linkPath()
+                                     : QDir(program.configDir()).filePath(QStringLiteral("pocket"));
     {
-        QSettings store(storePath, QSettings::IniFormat);
+        QSettings store(program.storeFile(), QSettings::IniFormat);
         store.setValue(QStringLiteral("Startup/Left"), QStringLiteral("2400"));
         store.setValue(QStringLiteral("Startup/Top"), QStringLiteral("1800"));
         store.setValue(QStringLiteral("Startup/Port"), QStringLiteral("2"));
         store.setValue(QStringLiteral("Startup/Settings"), QStringLiteral("4800,N,8,1"));
-        for (int port = 0; port <= 3; ++port)
-            store.setValue(QStringLiteral("Ports/COM%1").arg(port),
-                           config.filePath(QStringLiteral("no-device-%1").arg(port)));
         store.setValue(QStringLiteral("Ports/COM2"), link);
         store.sync();
         QCOMPARE(store.status(), QSettings::NoError);
     }
-    QFile storeFile(storePath);
+    QFile storeFile(program.storeFile());
     QVERIFY(storeFile.open(QIODevice::ReadOnly));
     const QByteArray storeBefore = storeFile.readAll();
     storeFile.close();
 
-    QProcess kibro;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    kibro.setProcessEnvironment(env);
-    kibro.setProgram(QStringLiteral(KIBRO_EXE));
-    kibro.start();
-    QVERIFY2(kibro.waitForStarted(10000), qPrintable(kibro.errorString()));
+    QProcess& kibro = program.process();
+    kibro.setProcessChannelMode(QProcess::SeparateChannels);
+    RIG_OK(program.start(QStringLiteral(KIBRO_EXE), {}, program.samplesDir(),
+                         QStringLiteral("offscreen")));
 
     // Start-up is done once COM2 is open or its failure reported. The line then carries the
     // stored rate, set by the program when it opened COM2. The program holds the device

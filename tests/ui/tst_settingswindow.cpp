@@ -1,11 +1,6 @@
 // The settings window on the live port: ports are simulated pocket computers reached through
 // the test's own store, the window is opened from a real main window and driven by its buttons.
-#include "mainwindow.h"
-#include "messagerecorder.h"
-#include "pocketsim.h"
-#include "settingswindow.h"
-#include "testdata.h"
-#include "teststore.h"
+#include "programrig.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -14,82 +9,13 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include <chrono>
-#include <map>
-#include <memory>
-
-using namespace std::chrono_literals;
 using kibro::MainWindow;
 using kibro::SettingsWindow;
 
 namespace {
 
-constexpr auto kWait = 10s;
 constexpr int kWaitMs = 10000;
-const QString kTitle = QStringLiteral("COM Open Error");
-
-// A store of its own with ports mapped to simulated pocket computers (or to nothing), and a
-// main window started on it the way main() does.
-class Rig
-{
-public:
-    Rig() = default;
-
-    // Links COM<port> to a running simulated pocket computer.
-    bool simulate(int port)
-    {
-        auto& sim = m_sims[port];
-        sim = std::make_unique<PocketSim>();
-        if (!sim->start(m_store.directory() + QStringLiteral("/COM%1").arg(port)))
-            return false;
-        m_store.mapPort(port, sim->linkPath());
-        return true;
-    }
-    // Maps COM<port> to a path where nothing is, so it never opens (and never reaches a real
-    // device through the built-in names).
-    void missing(int port)
-    {
-        m_store.mapPort(port, m_store.directory() + QStringLiteral("/absent%1").arg(port));
-    }
-
-    MainWindow& start()
-    {
-        m_mainWindow = std::make_unique<MainWindow>();
-        m_mainWindow->setEndProgram([] {});
-        m_mainWindow->startUp();
-        m_mainWindow->show();
-        return *m_mainWindow;
-    }
-
-    // The window as "設定(&S)" shows it, or the one start-up already showed.
-    SettingsWindow* settings()
-    {
-        if (!m_mainWindow->settingsWindow())
-            m_mainWindow->onSettingsTriggered();
-        return m_mainWindow->settingsWindow();
-    }
-
-    [[nodiscard]] TestStore& store() { return m_store; }
-    [[nodiscard]] PocketSim& sim(int port) { return *m_sims.at(port); }
-    [[nodiscard]] MessageRecorder& messages() { return m_messages; }
-    [[nodiscard]] MainWindow& mainWindow() { return *m_mainWindow; }
-
-    // Bytes written through the program's port reach the simulated device of that port.
-    bool reaches(int port, const QByteArray& bytes)
-    {
-        const qsizetype before = sim(port).receivedCount();
-        m_mainWindow->serialPort().write(bytes);
-        if (!sim(port).waitForCount(before + bytes.size(), kWait))
-            return false;
-        return sim(port).received().mid(before) == bytes;
-    }
-
-private:
-    TestStore m_store;
-    std::map<int, std::unique_ptr<PocketSim>> m_sims;
-    MessageRecorder m_messages;
-    std::unique_ptr<MainWindow> m_mainWindow;
-};
+using testdata::kOpenErrorTitle;
 
 QRadioButton* option(SettingsWindow* window, int number)
 {
@@ -183,10 +109,10 @@ void SettingsWindowTest::preselectsRate()
 {
     QFETCH(QString, settings);
     QFETCH(QString, selected);
-    Rig rig;
-    QVERIFY(rig.simulate(1));
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.store().set(QStringLiteral("Startup/Settings"), settings);
-    rig.start();
+    rig.startUp();
     SettingsWindow* window = rig.settings();
     QVERIFY(window);
 
@@ -219,10 +145,10 @@ void SettingsWindowTest::rateByBeginning()
 
 void SettingsWindowTest::portOutsideTheOptionsIsAppliedAgain()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(7));
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(rig.sim(), 7), qPrintable(rig.sim().errorString()));
     rig.store().set(QStringLiteral("Startup/Port"), QStringLiteral("7"));
-    MainWindow& mainWindow = rig.start();
+    MainWindow& mainWindow = rig.startUp();
     QVERIFY(mainWindow.serialPort().isOpen());
     QPointer<SettingsWindow> window = rig.settings();
 
@@ -241,10 +167,11 @@ void SettingsWindowTest::portOutsideTheOptionsIsAppliedAgain()
 
 void SettingsWindowTest::okWithWorkingPortStoresAndKeepsItOpen()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    QVERIFY(rig.simulate(2));
-    MainWindow& mainWindow = rig.start();
+    PocketSim com2; // outlives the window that may hold it open
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    QVERIFY2(rig.plugIn(com2, 2), qPrintable(com2.errorString()));
+    MainWindow& mainWindow = rig.startUp();
     QPointer<SettingsWindow> window = rig.settings();
 
     click(option(window, 9));
@@ -260,16 +187,16 @@ void SettingsWindowTest::okWithWorkingPortStoresAndKeepsItOpen()
     QVERIFY(mainWindow.serialPort().isOpen());
     QCOMPARE(mainWindow.serialPort().portNumber(), qint16(2));
     QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("38400,N,8,1"));
-    QVERIFY(rig.reaches(2, QByteArrayLiteral("\x01kibro\xff")));
+    QVERIFY(rig.reaches(com2, QByteArrayLiteral("\x01kibro\xff")));
     // Whatever went to COM1 is in its pty if not received yet.
-    QCOMPARE(rig.sim(1).drain().value_or("<not drained>"), QByteArray());
+    QCOMPARE(rig.sim().drain().value_or("<not drained>"), QByteArray());
 }
 
 void SettingsWindowTest::okWithEnterKey()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    rig.start();
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    rig.startUp();
     QPointer<SettingsWindow> window = rig.settings();
     click(option(window, 2));
     QTest::keyClick(option(window, 2), Qt::Key_Return);
@@ -281,11 +208,10 @@ void SettingsWindowTest::okWithEnterKey()
 
 void SettingsWindowTest::okWithPortThatCannotOpen()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    rig.missing(2);
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.store().set(QStringLiteral("Startup/Port"), QStringLiteral("1"));
-    MainWindow& mainWindow = rig.start();
+    MainWindow& mainWindow = rig.startUp();
     QPointer<SettingsWindow> window = rig.settings();
 
     click(option(window, 9));
@@ -294,7 +220,7 @@ void SettingsWindowTest::okWithPortThatCannotOpen()
 
     QCOMPARE(rig.messages().count(), 1);
     QCOMPARE(rig.messages().messages().at(0).text, QStringLiteral("COM2が開けません。"));
-    QCOMPARE(rig.messages().messages().at(0).title, kTitle);
+    QCOMPARE(rig.messages().messages().at(0).title, kOpenErrorTitle);
     // Whatever the refusal set going, queued or deleted later, has run: the window stays.
     QVERIFY(testdata::drainEvents());
     QVERIFY(window && window->isVisible());
@@ -309,15 +235,15 @@ void SettingsWindowTest::okWithPortThatCannotOpen()
     QVERIFY(mainWindow.serialPort().isOpen());
     QCOMPARE(mainWindow.serialPort().portNumber(), qint16(1));
     QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("9600,N,8,1"));
-    QVERIFY(rig.reaches(1, QByteArrayLiteral("back")));
+    QVERIFY(rig.reaches(QByteArrayLiteral("back")));
 }
 
 void SettingsWindowTest::okWithoutRateIsRefused()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.store().set(QStringLiteral("Startup/Settings"), QStringLiteral("300,N,8,1"));
-    MainWindow& mainWindow = rig.start();
+    MainWindow& mainWindow = rig.startUp();
     QVERIFY(mainWindow.serialPort().isOpen());
     QPointer<SettingsWindow> window = rig.settings();
     QVERIFY(checked(window, 1, 6).isEmpty());
@@ -325,7 +251,7 @@ void SettingsWindowTest::okWithoutRateIsRefused()
     click(okButton(window));
     QCOMPARE(rig.messages().count(), 1);
     QCOMPARE(rig.messages().messages().at(0).text, QStringLiteral("COM1が開けません。"));
-    QCOMPARE(rig.messages().messages().at(0).title, kTitle);
+    QCOMPARE(rig.messages().messages().at(0).title, kOpenErrorTitle);
     // Whatever the refusal set going, queued or deleted later, has run: the window stays.
     QVERIFY(testdata::drainEvents());
     QVERIFY(window && window->isVisible());
@@ -350,7 +276,7 @@ void SettingsWindowTest::okWithoutRateIsRefused()
     QCOMPARE(rig.messages().count(), 2);
     QVERIFY(mainWindow.serialPort().isOpen());
     QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("300,N,8,1"));
-    QVERIFY(rig.reaches(1, QByteArrayLiteral("still")));
+    QVERIFY(rig.reaches(QByteArrayLiteral("still")));
 }
 
 void SettingsWindowTest::closingRestoresStoredPort_data()
@@ -363,11 +289,12 @@ void SettingsWindowTest::closingRestoresStoredPort_data()
 void SettingsWindowTest::closingRestoresStoredPort()
 {
     QFETCH(bool, closeBox);
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    QVERIFY(rig.simulate(2));
+    PocketSim com2; // outlives the window that may hold it open
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    QVERIFY2(rig.plugIn(com2, 2), qPrintable(com2.errorString()));
     rig.store().set(QStringLiteral("Startup/Settings"), QStringLiteral("4800,N,8,1"));
-    MainWindow& mainWindow = rig.start();
+    MainWindow& mainWindow = rig.startUp();
     QVERIFY(mainWindow.serialPort().isOpen());
     QPointer<SettingsWindow> window = rig.settings();
     QVERIFY(!mainWindow.serialPort().isOpen());
@@ -386,8 +313,8 @@ void SettingsWindowTest::closingRestoresStoredPort()
     QCOMPARE(mainWindow.serialPort().settings(), QStringLiteral("4800,N,8,1"));
     QVERIFY(!rig.store().contains(QStringLiteral("Startup/Port")));
     QCOMPARE(rig.store().value(QStringLiteral("Startup/Settings")), QStringLiteral("4800,N,8,1"));
-    QVERIFY(rig.reaches(1, QByteArrayLiteral("again")));
-    QCOMPARE(rig.sim(2).drain().value_or("<not drained>"), QByteArray());
+    QVERIFY(rig.reaches(QByteArrayLiteral("again")));
+    QCOMPARE(com2.drain().value_or("<not drained>"), QByteArray());
 }
 
 void SettingsWindowTest::closingWithStoredPortThatCannotOpen_data()
@@ -411,11 +338,10 @@ void SettingsWindowTest::closingWithStoredPortThatCannotOpen()
     QFETCH(QString, startMessage);
     QFETCH(QString, closeMessage);
     QFETCH(bool, openAfter);
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    rig.missing(2);
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
     rig.store().set(QStringLiteral("Startup/Port"), storedPort);
-    MainWindow& mainWindow = rig.start();
+    MainWindow& mainWindow = rig.startUp();
     QPointer<SettingsWindow> window = mainWindow.settingsWindow();
     QVERIFY(window);
     QCOMPARE(rig.messages().count(), 1);
@@ -425,17 +351,15 @@ void SettingsWindowTest::closingWithStoredPortThatCannotOpen()
     QVERIFY(unloaded(window));
     QCOMPARE(rig.messages().count(), 2);
     QCOMPARE(rig.messages().messages().at(1).text, closeMessage);
-    QCOMPARE(rig.messages().messages().at(1).title, kTitle);
+    QCOMPARE(rig.messages().messages().at(1).title, kOpenErrorTitle);
     QCOMPARE(mainWindow.serialPort().isOpen(), openAfter);
 }
 
 void SettingsWindowTest::firstStartWithFailedPortShowsWindowBeforeMain()
 {
-    Rig rig;
-    rig.missing(1);
+    ProgramRig rig;
     QStringList order;
-    MainWindow* mainWindow = nullptr;
-    const auto visible = [&mainWindow] { return mainWindow->isVisible() ? "visible" : "hidden"; };
+    const auto visible = [&rig] { return rig.mainWindow().isVisible() ? "visible" : "hidden"; };
     rig.messages().onMessage([&](const MessageRecorder::Message& message) {
         order << QStringLiteral("box %1, main %2").arg(message.text, visible());
     });
@@ -453,26 +377,22 @@ void SettingsWindowTest::firstStartWithFailedPortShowsWindowBeforeMain()
     watch.onShow = [&] { order << QStringLiteral("Form3, main %1").arg(visible()); };
     qApp->installEventFilter(&watch);
 
-    auto window = std::make_unique<MainWindow>();
-    mainWindow = window.get();
-    mainWindow->setEndProgram([] {});
-    mainWindow->startUp();
-    mainWindow->show();
+    MainWindow& mainWindow = rig.startUp();
     qApp->removeEventFilter(&watch);
 
     QCOMPARE(order, (QStringList{QStringLiteral("box COM1が開けません。, main hidden"),
                                  QStringLiteral("Form3, main hidden")}));
-    QCOMPARE(rig.messages().messages().at(0).title, kTitle);
-    QVERIFY(mainWindow->isVisible());
-    QVERIFY(mainWindow->settingsWindow() && mainWindow->settingsWindow()->isVisible());
-    QVERIFY(!mainWindow->serialPort().isOpen());
+    QCOMPARE(rig.messages().messages().at(0).title, kOpenErrorTitle);
+    QVERIFY(mainWindow.isVisible());
+    QVERIFY(mainWindow.settingsWindow() && mainWindow.settingsWindow()->isVisible());
+    QVERIFY(!mainWindow.serialPort().isOpen());
 }
 
 void SettingsWindowTest::showingAgainOnlyBringsForward()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    MainWindow& mainWindow = rig.start();
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& mainWindow = rig.startUp();
     SettingsWindow* window = rig.settings();
     click(option(window, 6));
     // An open port would be closed by a second load; this one must stay open.
@@ -486,9 +406,9 @@ void SettingsWindowTest::showingAgainOnlyBringsForward()
 
 void SettingsWindowTest::showingAfterCloseLoadsAgain()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    MainWindow& mainWindow = rig.start();
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& mainWindow = rig.startUp();
     QPointer<SettingsWindow> first = rig.settings();
     click(cancelButton(first));
     QVERIFY(mainWindow.serialPort().isOpen());
@@ -504,9 +424,9 @@ void SettingsWindowTest::showingAfterCloseLoadsAgain()
 
 void SettingsWindowTest::escapeAnswersNothing()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    MainWindow& mainWindow = rig.start();
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& mainWindow = rig.startUp();
     QPointer<SettingsWindow> window = rig.settings();
     QTest::keyClick(option(window, 4), Qt::Key_Escape);
     QTest::keyClick(window, Qt::Key_Escape);
@@ -520,9 +440,9 @@ void SettingsWindowTest::escapeAnswersNothing()
 
 void SettingsWindowTest::exitWhileLoadedSkipsClosing()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    MainWindow& mainWindow = rig.start();
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& mainWindow = rig.startUp();
     QPointer<SettingsWindow> window = rig.settings();
     QVERIFY(!mainWindow.serialPort().isOpen());
 
@@ -531,14 +451,14 @@ void SettingsWindowTest::exitWhileLoadedSkipsClosing()
     QVERIFY(unloaded(window));
     QVERIFY(!mainWindow.serialPort().isOpen());
     QCOMPARE(rig.messages().count(), 0);
-    QCOMPARE(rig.sim(1).drain().value_or("<not drained>"), QByteArray());
+    QCOMPARE(rig.sim().drain().value_or("<not drained>"), QByteArray());
 }
 
 void SettingsWindowTest::tabOrder()
 {
-    Rig rig;
-    QVERIFY(rig.simulate(1));
-    rig.start();
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    rig.startUp();
     SettingsWindow* window = rig.settings();
 
     QStringList expected;
@@ -567,9 +487,8 @@ int main(int argc, char* argv[])
     if (const qsizetype at = args.indexOf(QStringLiteral("--screenshot")); at > 0) {
         if (at + 1 >= args.size())
             return 2;
-        Rig rig;
-        rig.missing(1);
-        rig.start();
+        ProgramRig rig;
+        rig.startUp();
         SettingsWindow* window = rig.settings();
         // Shown, and with all it had pending (layout, polish, repaints) done.
         if (!QTest::qWaitForWindowExposed(window) || !testdata::drainEvents())
