@@ -433,7 +433,13 @@ void LineFaults::stalledLine()
     const qint64 sent = engine->bytesSent();
     QVERIFY(sent < file.size());
     const double busy = busyShare(500ms);
-    QCOMPARE(engine->bytesSent(), sent);
+    // Once a writer finds the pty full, the kernel may still move up to one line-discipline
+    // buffer (4 KiB) to the reader's side when its worker next runs, late on a loaded machine:
+    // room for that much more, and no further.
+    constexpr qint64 kLineDisciplineBuffer = 4096;
+    QVERIFY2(engine->bytesSent() - sent <= kLineDisciplineBuffer,
+             qPrintable(QStringLiteral("%1 bytes written into a stalled line")
+                            .arg(engine->bytesSent() - sent)));
     QVERIFY2(busy < 0.5, qPrintable(QStringLiteral("%1% of a core while waiting").arg(busy * 100)));
 
     QElapsedTimer handler;
