@@ -59,6 +59,18 @@ private:
     return moment == Moment::InsidePause ? 400 : midFileSize();
 }
 
+// Plugged in, started up, the send window open on F.BIN: where most cases here begin.
+QPointer<SendWindow> startWithFile(Rig& rig, const QByteArray& file,
+                                   const QStringList& simArgs = {})
+{
+    if (!rig.plugIn(simArgs)) {
+        qWarning("%s", qPrintable(rig.sim().errorString()));
+        return nullptr;
+    }
+    rig.startUp();
+    return rig.writeAndOpen(QStringLiteral("F.BIN"), file);
+}
+
 // All the program has handed to the line so far, as the pocket computer received it. The
 // transfer is over by then, so how slowly the peer reads no longer matters.
 QByteArray settled(Rig& rig)
@@ -141,9 +153,7 @@ void TogetherFaults::startThenCancelAtOnce()
 {
     const QByteArray file = randomBytes(midFileSize());
     Rig rig;
-    QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.startUp();
-    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
+    QPointer<SendWindow> window = startWithFile(rig, file, kSlowLine);
     QVERIFY(window);
     QTest::mouseClick(Rig::startButton(window), Qt::LeftButton);
     QTest::mouseClick(Rig::cancelButton(window), Qt::LeftButton);
@@ -162,9 +172,7 @@ void TogetherFaults::startTwice()
 {
     const QByteArray file = randomBytes(5000);
     Rig rig;
-    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
-    rig.startUp();
-    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
+    QPointer<SendWindow> window = startWithFile(rig, file);
     QVERIFY(window);
     QPushButton* start = Rig::startButton(window);
     QTest::mouseClick(start, Qt::LeftButton);
@@ -191,9 +199,7 @@ void TogetherFaults::cancelTwice()
     QFETCH(QString, second);
     const QByteArray file = randomBytes(midFileSize());
     Rig rig;
-    QVERIFY2(rig.plugIn(kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.startUp();
-    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
+    QPointer<SendWindow> window = startWithFile(rig, file, kSlowLine);
     QVERIFY(window);
     QPushButton* cancel = Rig::cancelButton(window);
     if (!second.isEmpty()) {
@@ -326,9 +332,7 @@ void TogetherFaults::settingsMidTransfer()
     const bool pause = moment == Moment::InsidePause;
     const QByteArray file = randomBytes(fileSizeFor(moment));
     Rig rig;
-    QVERIFY2(rig.plugIn(pause ? kAnswering : kSlowLine), qPrintable(rig.sim().errorString()));
-    rig.startUp();
-    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
+    QPointer<SendWindow> window = startWithFile(rig, file, pause ? kAnswering : kSlowLine);
     QVERIFY(window);
     TransferEngine::Outcome outcome = TransferEngine::Outcome::Running;
     QObject::connect(&window->engine(), &TransferEngine::finished,
@@ -409,9 +413,7 @@ void TogetherFaults::eventsWhileARealBoxIsUp()
     if (during == u"answer")
         args += {QStringLiteral("--answer-after"), QStringLiteral("1000"),
                  QStringLiteral("--answer"), QStringLiteral("0d0a")};
-    QVERIFY2(rig.plugIn(args), qPrintable(rig.sim().errorString()));
-    rig.startUp();
-    QPointer<SendWindow> window = rig.writeAndOpen(QStringLiteral("F.BIN"), file);
+    QPointer<SendWindow> window = startWithFile(rig, file, args);
     QVERIFY(window);
     BoxAnswerer boxes;
     int writtenWhileUp = 0;
