@@ -215,18 +215,32 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!droppedPath(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    acceptAsCopy(event);
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    acceptAsCopy(event);
+}
+
+bool MainWindow::acceptAsCopy(QDropEvent* event)
+{
+    // Always a copy, whatever the source proposes: a source told the file was moved may
+    // delete the user's file.
+    if (droppedPath(event->mimeData()).isEmpty() || !(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
 }
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
-    const QString path = droppedPath(event->mimeData());
-    if (path.isEmpty()) {
-        event->ignore();
+    if (!acceptAsCopy(event))
         return;
-    }
-    event->acceptProposedAction();
+    const QString path = droppedPath(event->mimeData());
     // Opened once the drop is over: a box must not run inside the drag source's operation.
     QMetaObject::invokeMethod(
         this, [this, path] { openFile(path); }, Qt::QueuedConnection);

@@ -56,9 +56,12 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Accepts a drop of one local file as a copy; false, and ignored, for anything else.
+    bool acceptAsCopy(QDropEvent* event);
     void showSendWindow(const NativePath& path);
 
     SerialPort m_serial;

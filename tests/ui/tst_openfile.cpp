@@ -76,6 +76,8 @@ private slots:
     void openFileInListedFolderListsItAgain();
     void drop_data();
     void drop();
+    void dropIsACopy_data();
+    void dropIsACopy();
     void portTips_data();
     void portTips();
     void portTipsFollowTheDevice();
@@ -375,6 +377,45 @@ void TestOpenFile::commandLine()
     // Nothing was stored: the program never got as far as its windows.
     QVERIFY(!QSettings(program.storeFile(), QSettings::IniFormat)
                  .contains(QStringLiteral("Startup/Left")));
+}
+
+void TestOpenFile::dropIsACopy_data()
+{
+    QTest::addColumn<Qt::DropActions>("possible");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<bool>("accepted");
+    // Shift asks the source for a move.
+    QTest::newRow("a move proposed")
+        << (Qt::CopyAction | Qt::MoveAction) << Qt::KeyboardModifiers(Qt::ShiftModifier) << true;
+    QTest::newRow("a copy proposed")
+        << (Qt::CopyAction | Qt::MoveAction) << Qt::KeyboardModifiers(Qt::NoModifier) << true;
+    QTest::newRow("only a move possible")
+        << Qt::DropActions(Qt::MoveAction) << Qt::KeyboardModifiers(Qt::NoModifier) << false;
+}
+
+// Whatever the source proposes, the drop is a copy: told "moved", a source may delete the file.
+void TestOpenFile::dropIsACopy()
+{
+    QFETCH(Qt::DropActions, possible);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(bool, accepted);
+    Rig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& window = rig.startUp();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(rig.filePath(kSample))});
+    const QPoint centre = window.rect().center();
+    QDragEnterEvent enter(centre, possible, &mime, Qt::LeftButton, modifiers);
+    QDragMoveEvent move(centre, possible, &mime, Qt::LeftButton, modifiers);
+    QDropEvent drop(centre, possible, &mime, Qt::LeftButton, modifiers);
+    for (QDropEvent* event :
+         {static_cast<QDropEvent*>(&enter), static_cast<QDropEvent*>(&move), &drop}) {
+        QCoreApplication::sendEvent(&window, event);
+        QCOMPARE(event->isAccepted(), accepted);
+        if (accepted)
+            QCOMPARE(event->dropAction(), Qt::CopyAction);
+    }
+    QVERIFY(testdata::drainEvents());
 }
 
 QTEST_MAIN(TestOpenFile)
