@@ -14,6 +14,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QUrl>
@@ -45,10 +46,38 @@ QString droppedPath(const QMimeData* mime)
     return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
+// One key press, one action: a held Enter, Space or Esc repeats, and each repeat would open,
+// start, cancel or dismiss again. Arrows and letters repeat as usual.
+class SingleActionKeys final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+            return false;
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+        case Qt::Key_Escape:
+        case Qt::Key_Select:
+            return key->isAutoRepeat();
+        default:
+            return false;
+        }
+    }
+};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
+    // For every window of the program, message boxes included; goes with this window.
+    QCoreApplication::instance()->installEventFilter(new SingleActionKeys(this));
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KIBRO"));
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 using kibro::MainWindow;
+using kibro::SendWindow;
 
 namespace {
 
@@ -78,6 +79,8 @@ private slots:
     void drop();
     void dropIsACopy_data();
     void dropIsACopy();
+    void heldKeyActsOnce_data();
+    void heldKeyActsOnce();
     void portTips_data();
     void portTips();
     void portTipsFollowTheDevice();
@@ -416,6 +419,58 @@ void TestOpenFile::dropIsACopy()
             QCOMPARE(event->dropAction(), Qt::CopyAction);
     }
     QVERIFY(testdata::drainEvents());
+}
+
+void TestOpenFile::heldKeyActsOnce_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("repeated");
+    for (const bool repeated : {false, true}) {
+        const char* how = repeated ? "held" : "pressed";
+        QTest::addRow("Enter %s on the file list", how)
+            << "list" << int(Qt::Key_Return) << repeated;
+        QTest::addRow("Enter %s on START", how) << "start" << int(Qt::Key_Return) << repeated;
+        QTest::addRow("Esc %s on the send window", how)
+            << "window" << int(Qt::Key_Escape) << repeated;
+    }
+}
+
+// A held key repeats: only its first press may open, start or cancel.
+void TestOpenFile::heldKeyActsOnce()
+{
+    QFETCH(QString, target);
+    QFETCH(int, key);
+    QFETCH(bool, repeated);
+    Rig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& window = rig.startUp();
+    QPointer<SendWindow> send;
+    QWidget* receiver = window.fileList();
+    if (target == u"list") {
+        QVERIFY(rig.list());
+        QVERIFY(window.fileList()->markNativeFile(kSample.toUtf8()));
+    } else {
+        send = rig.open(kSample);
+        QVERIFY(send);
+        receiver = target == u"start" ? static_cast<QWidget*>(Rig::startButton(send))
+                                      : static_cast<QWidget*>(send.data());
+    }
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), repeated);
+    QCoreApplication::sendEvent(receiver, &press);
+    QVERIFY(testdata::drainEvents());
+    if (target == u"list") {
+        QCOMPARE(window.sendWindow() != nullptr, !repeated);
+    } else if (target == u"start") {
+        // Pressed, the file goes whole and the window with it; held, nothing goes.
+        if (!repeated)
+            QTRY_VERIFY_WITH_TIMEOUT(send.isNull(), 15000);
+        const auto received = rig.sim().drain();
+        QVERIFY2(received, qPrintable(rig.sim().errorString()));
+        QCOMPARE(*received, repeated ? QByteArray() : kSampleBytes);
+    } else {
+        QCOMPARE(send.isNull(), !repeated);
+    }
 }
 
 QTEST_MAIN(TestOpenFile)
