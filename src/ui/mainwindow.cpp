@@ -223,14 +223,17 @@ void MainWindow::showSendWindow(const NativePath& path)
 {
     m_chosenNativePath = path;
     m_chosenPath = QDir::toNativeSeparators(fromNativePath(path));
-    if (!m_sendWindow || !m_sendWindow->isLoaded()) {
-        auto* window = new SendWindow(m_serial, path, this);
-        if (!window->loadFile()) {
+    // An open window takes the new choice unless it is sending: START sends what it shows.
+    const bool reused = m_sendWindow && m_sendWindow->isLoaded();
+    SendWindow* window = reused ? m_sendWindow.data() : new SendWindow(m_serial, this);
+    if (!window->loadFile(path)) {
+        if (reused)
+            window->abandon();
+        else
             delete window;
-            return;
-        }
-        m_sendWindow = window;
+        return;
     }
+    m_sendWindow = window;
     m_sendWindow->show();
     m_sendWindow->raise();
     m_sendWindow->activateWindow();

@@ -67,9 +67,7 @@ protected:
 
 } // namespace
 
-SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
-    : QDialog(parent), m_chosenPath(std::move(path)),
-      m_fileName(readableName(baseName(m_chosenPath))), m_line(serial)
+SendWindow::SendWindow(SerialPort& serial, QWidget* parent) : QDialog(parent), m_line(serial)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -111,8 +109,12 @@ SendWindow::SendWindow(SerialPort& serial, NativePath path, QWidget* parent)
             Qt::QueuedConnection);
 }
 
-bool SendWindow::loadFile()
+bool SendWindow::loadFile(const NativePath& path)
 {
+    if (m_engine.outcome() != TransferEngine::Outcome::Ready)
+        return true;
+    m_chosenPath = path;
+    m_fileName = readableName(baseName(path));
     setWindowTitle(m_fileName + QStringLiteral("の送信"));
 
     const FileFacts facts = inspectFile(m_chosenPath);

@@ -24,11 +24,11 @@ class SendWindow : public QDialog
     Q_OBJECT
 
 public:
-    // The file by its exact bytes, its name shown in readable form.
-    SendWindow(SerialPort& serial, NativePath path, QWidget* parent);
+    SendWindow(SerialPort& serial, QWidget* parent);
 
-    // Returns false, after telling the user, when the file cannot be shown or sent.
-    [[nodiscard]] bool loadFile();
+    // Shows the file, by its exact bytes, as the one START sends; returns false, after
+    // telling the user, when it cannot be shown or sent. Once sending, nothing changes.
+    [[nodiscard]] bool loadFile(const NativePath& path);
     void onStartClicked();  // START
     void onCancelClicked(); // CANCEL
     // The program is ending: go at once, the transfer dropped where it stands, nothing shown.

@@ -81,7 +81,7 @@ private slots:
     void unreadableFile();
     void sendsTheFileAsItIsAtStart_data();
     void sendsTheFileAsItIsAtStart();
-    void secondClickKeepsTheOpenWindow();
+    void secondClickBeforeStartTakesTheNewFile();
     void unlistableDirectoryLeavesTheLists();
     void progressIsPaintedFromTheEventLoop();
 };
@@ -381,25 +381,28 @@ void TransferTest::sendsTheFileAsItIsAtStart()
     QCOMPARE(summary->sha256Hex, sha256Hex(now));
 }
 
-void TransferTest::secondClickKeepsTheOpenWindow()
+// The open window takes the file chosen last, as if just opened for it: START sends what the
+// window shows, which is what the user chose. (While sending, see secondFileMidTransfer.)
+void TransferTest::secondClickBeforeStartTakesTheNewFile()
 {
     Rig rig;
     QVERIFY(rig.ready());
-    const QByteArray first = randomBytes(500);
-    rig.writeFile(QStringLiteral("ONE.BIN"), first);
-    const QString second = rig.writeFile(QStringLiteral("TWO.BIN"), randomBytes(700));
+    rig.writeFile(QStringLiteral("ONE.BIN"), randomBytes(500));
+    const QByteArray secondBytes = randomBytes(700);
+    const QString second = rig.writeFile(QStringLiteral("TWO.BIN"), secondBytes);
     QPointer<SendWindow> window = rig.open(QStringLiteral("ONE.BIN"));
     QVERIFY(window);
     QCOMPARE(rig.open(QStringLiteral("TWO.BIN")), window.data());
     QCOMPARE(rig.mainWindow().chosenPath(), second);
-    QCOMPARE(window->windowTitle(), QStringLiteral("ONE.BINの送信"));
-    QCOMPARE(window->fileSize(), 500);
-    // The window sends the file it shows.
+    QCOMPARE(window->windowTitle(), QStringLiteral("TWO.BINの送信"));
+    QCOMPARE(window->fileSize(), 700);
+    const QString details = window->findChild<QLabel*>(QStringLiteral("Label1"))->text();
+    QCOMPARE(details.split(u'\n').value(1), QStringLiteral("FileSize:700 Byte"));
     Rig::start(window)->click();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
     const auto summary = rig.sim().stop();
     QVERIFY(summary);
-    QCOMPARE(summary->sha256Hex, sha256Hex(first));
+    QCOMPARE(summary->sha256Hex, sha256Hex(secondBytes));
 }
 
 void TransferTest::unlistableDirectoryLeavesTheLists()
