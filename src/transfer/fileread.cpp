@@ -10,6 +10,9 @@ namespace kibro {
 namespace {
 
 constexpr qint64 kLargest = std::numeric_limits<qint32>::max();
+const QString kTooLargeReason =
+    QStringLiteral("larger than the 2147483647 bytes a transfer counts");
+
 // Reads and appends in pieces of this size once a file has outgrown its size.
 constexpr qint64 kPiece = qint64(1) << 20;
 
@@ -31,6 +34,8 @@ FileFacts inspectFile(const NativePath& path)
     if (!platform::readableFileFacts(path, facts))
         return facts;
     facts.check = facts.size > kLargest ? FileCheck::TooLarge : FileCheck::Ok;
+    if (facts.check == FileCheck::TooLarge)
+        facts.reason = kTooLargeReason;
     return facts;
 }
 
@@ -43,13 +48,18 @@ FileRead readWholeFile(const NativePath& path)
 {
     FileRead result;
     platform::OpenFile file(path);
+    // Whatever goes wrong from here, the file says why.
+    const auto failed = [&](FileCheck check) {
+        result.check = check;
+        result.reason = check == FileCheck::TooLarge ? kTooLargeReason : file.reason();
+        result.bytes.clear();
+        return result;
+    };
     if (!file.isRegular())
-        return result;
+        return failed(FileCheck::Unreadable);
     const qint64 size = file.size();
-    if (size > kLargest) {
-        result.check = FileCheck::TooLarge;
-        return result;
-    }
+    if (size > kLargest)
+        return failed(FileCheck::TooLarge);
 
     // One buffer of the file's size, read straight into: the file is held once, not grown
     // piece by piece through copies.
@@ -57,13 +67,12 @@ FileRead readWholeFile(const NativePath& path)
     try {
         bytes = QByteArray(size, Qt::Uninitialized);
     } catch (const std::bad_alloc&) {
-        result.check = FileCheck::TooLarge;
-        return result;
+        return failed(FileCheck::TooLarge);
     }
     platform::adviseLargeBuffer(bytes.data(), size);
     const qint64 got = file.read(bytes.data(), size);
     if (got < 0)
-        return result;
+        return failed(FileCheck::Unreadable);
     if (got < size) {
         // Shorter now than a moment ago: what is there is the file.
         bytes.truncate(got);
@@ -78,16 +87,14 @@ FileRead readWholeFile(const NativePath& path)
             for (qint64 fill = 1; more > 0; fill = 0) {
                 more = file.read(piece.data() + fill, kPiece - fill);
                 if (more < 0)
-                    return result;
-                if (bytes.size() + fill + more > kLargest) {
-                    result.check = FileCheck::TooLarge;
-                    return result;
-                }
+                    return failed(FileCheck::Unreadable);
+                if (bytes.size() + fill + more > kLargest)
+                    return failed(FileCheck::TooLarge);
                 bytes.append(piece.constData(), fill + more);
             }
         }
         if (more < 0)
-            return result;
+            return failed(FileCheck::Unreadable);
     }
     result.check = FileCheck::Ok;
     result.bytes = std::move(bytes);

@@ -20,6 +20,8 @@ struct FileFacts
     FileCheck check = FileCheck::Unreadable;
     qint64 size = 0;
     QDateTime modified;
+    // Why it cannot be sent, as the system says it, for stderr.
+    QString reason;
 };
 
 [[nodiscard]] FileFacts inspectFile(const NativePath& path);
@@ -28,6 +30,7 @@ struct FileRead
 {
     FileCheck check = FileCheck::Unreadable;
     QByteArray bytes;
+    QString reason;
 };
 
 // The whole file, as it is on disk at this moment, held once in memory.

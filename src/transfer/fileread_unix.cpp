@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,12 +11,33 @@
 
 namespace kibro::platform {
 
+namespace {
+
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// What is not a regular file is, in the words stderr uses.
+QString notRegularReason(const struct stat& status)
+{
+    return S_ISDIR(status.st_mode) ? QStringLiteral("is a folder")
+                                   : QStringLiteral("not a regular file");
+}
+
+} // namespace
+
 bool readableFileFacts(const NativePath& path, FileFacts& facts)
 {
     struct stat status;
-    if (::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::access(path.constData(), R_OK) != 0)
+    if (::stat(path.constData(), &status) != 0 || ::access(path.constData(), R_OK) != 0) {
+        facts.reason = systemReason();
         return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        facts.reason = notRegularReason(status);
+        return false;
+    }
     facts.size = status.st_size;
     facts.modified = QDateTime::fromSecsSinceEpoch(status.st_mtime);
     return true;
@@ -26,11 +48,17 @@ OpenFile::OpenFile(const NativePath& path)
     // Opened without waiting and checked on the open handle: a FIFO put in the file's place
     // after the window looked must not block the window in open() or read().
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    if (fd < 0) {
+        m_reason = systemReason();
         return;
+    }
     m_handle = fd;
     struct stat status;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+    if (::fstat(fd, &status) != 0)
+        m_reason = systemReason();
+    else if (!S_ISREG(status.st_mode))
+        m_reason = notRegularReason(status);
+    else
         m_size = status.st_size;
 }
 
@@ -51,6 +79,7 @@ qint64 OpenFile::read(char* into, qint64 count)
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            m_reason = systemReason();
             return -1;
         }
         if (got == 0)

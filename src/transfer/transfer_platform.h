@@ -9,7 +9,8 @@
 
 namespace kibro::platform {
 
-// Size and time of a regular file this user may read; false for anything else.
+// Size and time of a regular file this user may read; false, with facts.reason, for anything
+// else.
 [[nodiscard]] bool readableFileFacts(const NativePath& path, FileFacts& facts);
 
 // A file opened for reading, kept only when the opened file is a regular one.
@@ -26,10 +27,13 @@ public:
     [[nodiscard]] qint64 size() const noexcept { return m_size; }
     // Reads until count bytes are in or the end comes; -1 on an error.
     [[nodiscard]] qint64 read(char* into, qint64 count);
+    // Why the last open or read failed, as the system says it.
+    [[nodiscard]] QString reason() const { return m_reason; }
 
 private:
     qintptr m_handle = -1;
     qint64 m_size = -1;
+    QString m_reason;
 };
 
 // A hint that a large buffer is about to be filled; the system may back it with large pages.

@@ -209,6 +209,9 @@ void MainWindow::openFile(const QString& path)
 void MainWindow::openNativeFile(const NativePath& path)
 {
     const NativePath file = path.isEmpty() ? NativePath() : cleanNativePath(path);
+    // A folder is shown, not sent.
+    if (!file.isEmpty() && m_directoryList->setNativePath(file))
+        return;
     const qsizetype slash = file.lastIndexOf('/');
     const NativePath folder = slash <= 0 ? NativePath("/") : file.left(slash);
     // A folder that cannot be listed leaves the lists where they were; the send window

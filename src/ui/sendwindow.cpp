@@ -119,7 +119,7 @@ bool SendWindow::loadFile(const NativePath& path)
 
     const FileFacts facts = inspectFile(m_chosenPath);
     if (facts.check != FileCheck::Ok) {
-        messageBox(parentWidget(), fileCheckText(facts.check), kFileErrorTitle);
+        reportFileError(parentWidget(), facts.check, facts.reason);
         return false;
     }
     m_fileSize = static_cast<qint32>(facts.size);
@@ -149,7 +149,7 @@ void SendWindow::onStartClicked()
     // The whole file as it is on disk now, never padded or cut to the size shown.
     const FileRead read = readWholeFile(m_chosenPath);
     if (read.check != FileCheck::Ok) {
-        messageBox(messageParent(), fileCheckText(read.check), kFileErrorTitle);
+        reportFileError(messageParent(), read.check, read.reason);
         leave();
         return;
     }
@@ -240,6 +240,13 @@ bool SendWindow::progressShows(int value) const
     const qint64 groove =
         style->subElementRect(QStyle::SE_ProgressBarGroove, &option, m_progressBar).width();
     return qAbs(qint64(value) - m_progressPainted) * groove > chunk * steps;
+}
+
+void SendWindow::reportFileError(QWidget* parent, FileCheck check, const QString& reason)
+{
+    // The box says what; stderr says which file and why, for whoever reads the terminal.
+    qWarning("kibro: %s: %s", m_chosenPath.constData(), qUtf8Printable(reason));
+    messageBox(parent, fileCheckText(check), kFileErrorTitle);
 }
 
 QWidget* SendWindow::messageParent()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filenames.h"
+#include "fileread.h"
 #include "transferengine.h"
 #include "transferline.h"
 #include "waketimer.h"
@@ -56,6 +57,7 @@ private:
     // Whether the bar would look different at value.
     [[nodiscard]] bool progressShows(int value) const;
     [[nodiscard]] QWidget* messageParent();
+    void reportFileError(QWidget* parent, FileCheck check, const QString& reason);
 
     NativePath m_chosenPath;
     QString m_fileName;

@@ -92,13 +92,20 @@ void TestOpenFile::openFile_data()
 {
     QTest::addColumn<Setup>("setup");
     QTest::addColumn<QString>("message"); // empty: none, and the send window opens
+    QTest::addColumn<QString>("reason");  // on stderr after the file's path
 
-    QTest::newRow("sendable file") << Setup::Sendable << "";
-    QTest::newRow("relative to the current folder") << Setup::Relative << "";
-    QTest::newRow("missing file") << Setup::Missing << testdata::kUnreadableText;
-    QTest::newRow("folder") << Setup::Folder << testdata::kUnreadableText;
-    QTest::newRow("too large") << Setup::TooLarge << testdata::kTooLargeText;
-    QTest::newRow("unreadable") << Setup::Unreadable << testdata::kUnreadableText;
+    QTest::newRow("sendable file") << Setup::Sendable << ""
+                                   << "";
+    QTest::newRow("relative to the current folder") << Setup::Relative << ""
+                                                    << "";
+    QTest::newRow("missing file") << Setup::Missing << testdata::kUnreadableText
+                                  << "No such file or directory";
+    QTest::newRow("folder: shown, not sent") << Setup::Folder << ""
+                                             << "";
+    QTest::newRow("too large") << Setup::TooLarge << testdata::kTooLargeText
+                               << "larger than the 2147483647 bytes a transfer counts";
+    QTest::newRow("unreadable") << Setup::Unreadable << testdata::kUnreadableText
+                                << "Permission denied";
 }
 
 // The lists go to the file's folder with it selected; its send window opens, or the box a
@@ -107,6 +114,7 @@ void TestOpenFile::openFile()
 {
     QFETCH(Setup, setup);
     QFETCH(QString, message);
+    QFETCH(QString, reason);
 
     if (setup == Setup::Unreadable && ::geteuid() == 0)
         QSKIP("root reads any file");
@@ -147,9 +155,20 @@ void TestOpenFile::openFile()
     }
     MainWindow& window = rig.startUp();
     QCOMPARE(rig.messages().count(), 0);
+    if (!reason.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^kibro: .*/%1: %2$")
+                                                    .arg(QRegularExpression::escape(name),
+                                                         QRegularExpression::escape(reason))));
 
     window.openFile(argument);
 
+    if (setup == Setup::Folder) {
+        QCOMPARE(window.directoryList()->path(), rig.filePath(name));
+        QCOMPARE(rig.messages().count(), 0);
+        QVERIFY(window.sendWindow() == nullptr);
+        return;
+    }
     QCOMPARE(window.directoryList()->path(), rig.folder());
     QCOMPARE(window.fileList()->path(), QDir::toNativeSeparators(rig.folder()));
     if (!message.isEmpty()) {
