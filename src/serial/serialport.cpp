@@ -103,6 +103,7 @@ void SerialPort::close()
     m_lineWatch.stop();
     m_port.close();
     m_failed = false;
+    m_lost = false;
     if (wasOpen)
         emit activity();
 }
@@ -135,6 +136,7 @@ void SerialPort::open()
         refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
     }
     m_port.clearError();
+    m_lost = false;
     m_lineWatch.start();
 }
 
@@ -253,6 +255,7 @@ void SerialPort::markLost(const QString& reason)
     // Closing inside the port's own error report is not safe; the flag refuses every
     // operation until the queued close has run.
     m_failed = true;
+    m_lost = true;
     m_lineWatch.stop();
     QMetaObject::invokeMethod(
         this,

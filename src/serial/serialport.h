@@ -50,6 +50,8 @@ public:
     void setSettings(const QString& text);
 
     [[nodiscard]] bool isOpen() const noexcept;
+    // The line hung up or the device went, and nothing has opened or closed the port since.
+    [[nodiscard]] bool wasLost() const noexcept { return m_lost && !isOpen(); }
     void open();
     // Closing a closed port is allowed and does nothing.
     void close();
@@ -100,6 +102,8 @@ private:
     QString m_device;
     LineSettings m_line;
     bool m_failed = false;
+    // Lost, not closed on purpose, since the last open that worked or the last close.
+    bool m_lost = false;
     // While the read bound keeps the port from reading, nothing else would see the line hang
     // up: a look now and then does.
     QTimer m_lineWatch;

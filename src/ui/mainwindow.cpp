@@ -226,6 +226,8 @@ void MainWindow::showSendWindow(const NativePath& path)
 {
     m_chosenNativePath = path;
     m_chosenPath = QDir::toNativeSeparators(fromNativePath(path));
+    // Adapters are replugged all the time: a lost port gets another chance with each file.
+    reopenIfLost(m_serial);
     // An open window takes the new choice unless it is sending: START sends what it shows.
     const bool reused = m_sendWindow && m_sendWindow->isLoaded();
     SendWindow* window = reused ? m_sendWindow.data() : new SendWindow(m_serial, this);

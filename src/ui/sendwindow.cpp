@@ -2,6 +2,7 @@
 
 #include "fileread.h"
 #include "messagebox.h"
+#include "settingswindow.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -67,7 +68,8 @@ protected:
 
 } // namespace
 
-SendWindow::SendWindow(SerialPort& serial, QWidget* parent) : QDialog(parent), m_line(serial)
+SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
+    : QDialog(parent), m_serial(serial), m_line(serial)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -146,6 +148,7 @@ void SendWindow::onStartClicked()
         return;
     m_startButton->setEnabled(false);
 
+    reopenIfLost(m_serial);
     // The whole file as it is on disk now, never padded or cut to the size shown.
     const FileRead read = readWholeFile(m_chosenPath);
     if (read.check != FileCheck::Ok) {

@@ -62,6 +62,7 @@ private:
     NativePath m_chosenPath;
     QString m_fileName;
     qint32 m_fileSize = 0;
+    SerialPort& m_serial;
     SerialLine m_line;
     PreciseWakeTimer m_wake;
     TransferEngine m_engine{m_line, m_wake, this};

@@ -123,6 +123,15 @@ void applyStoredConfiguration(SerialPort& serial, ErrorSection& section)
     });
 }
 
+void reopenIfLost(SerialPort& serial)
+{
+    if (!serial.wasLost())
+        return;
+    ErrorSection section;
+    applyStoredConfiguration(serial, section);
+    section([&] { serial.open(); });
+}
+
 void reportOpenError(QWidget* parent, qint16 port, const QString& what)
 {
     messageBox(parent, QStringLiteral("COM") + QString::number(port) + what,

@@ -74,6 +74,8 @@ private slots:
     void closeBoxStopsAtOnce_data();
     void closeBoxStopsAtOnce();
     void cablePulledIsAFailure();
+    void lostPortIsOpenedAgain_data();
+    void lostPortIsOpenedAgain();
     void emptyFileClosesAtOnce();
     void cancelBeforeStartClosesSilently();
     void captionAndDetails();
@@ -264,6 +266,48 @@ void TransferTest::cablePulledIsAFailure()
     const auto summary = rig.sim().waitForExit(10s);
     QVERIFY(summary);
     QCOMPARE(summary->bytes, 3000);
+}
+
+void TransferTest::lostPortIsOpenedAgain_data()
+{
+    QTest::addColumn<bool>("backBeforeWindow");
+    QTest::newRow("adapter back before the next window") << true;
+    QTest::newRow("adapter back before START") << false;
+}
+
+// A replugged adapter needs no trip to the settings: the next window, or the next START,
+// opens the lost port again.
+void TransferTest::lostPortIsOpenedAgain()
+{
+    QFETCH(bool, backBeforeWindow);
+    Rig rig({QStringLiteral("--close-after"), QStringLiteral("3000"), QStringLiteral("--rate"),
+             QStringLiteral("20000")});
+    QVERIFY(rig.ready());
+    QPointer<SendWindow> window =
+        rig.writeAndOpen(QStringLiteral("LOST.BIN"), randomBytes(midFileSize()));
+    QVERIFY(window);
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
+    QVERIFY(!rig.portOpen());
+    QCOMPARE(rig.messages().count(), 1);
+
+    const QByteArray next = randomBytes(300);
+    if (backBeforeWindow)
+        QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    else
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^kibro: cannot open ")));
+    window = rig.writeAndOpen(QStringLiteral("NEXT.BIN"), next);
+    QVERIFY(window);
+    QCOMPARE(rig.portOpen(), backBeforeWindow);
+    if (!backBeforeWindow)
+        QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    Rig::start(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
+    QCOMPARE(rig.messages().count(), 1);
+    const auto received = rig.sim().drain();
+    QVERIFY2(received, qPrintable(rig.sim().errorString()));
+    QCOMPARE(*received, next);
 }
 
 void TransferTest::emptyFileClosesAtOnce()
