@@ -290,6 +290,8 @@ void TransferTest::lostPortIsOpenedAgain()
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 60000);
     QVERIFY(!rig.portOpen());
     QCOMPARE(rig.messages().count(), 1);
+    // The adapter is unplugged for good: what is left of the old line's simulator goes.
+    rig.pullCable();
 
     const QByteArray next = randomBytes(300);
     if (backBeforeWindow)
