@@ -409,8 +409,6 @@ void TestOpenFile::dropIsACopy_data()
     // Shift asks the source for a move.
     QTest::newRow("a move proposed")
         << (Qt::CopyAction | Qt::MoveAction) << Qt::KeyboardModifiers(Qt::ShiftModifier) << true;
-    QTest::newRow("a copy proposed")
-        << (Qt::CopyAction | Qt::MoveAction) << Qt::KeyboardModifiers(Qt::NoModifier) << true;
     QTest::newRow("only a move possible")
         << Qt::DropActions(Qt::MoveAction) << Qt::KeyboardModifiers(Qt::NoModifier) << false;
 }
