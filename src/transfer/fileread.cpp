@@ -2,6 +2,8 @@
 
 #include "transfer_platform.h"
 
+#include <algorithm>
+#include <chrono>
 #include <limits>
 #include <new>
 
@@ -13,6 +15,8 @@ constexpr qint64 kLargest = std::numeric_limits<qint32>::max();
 const QString kTooLargeReason =
     QStringLiteral("larger than the 2147483647 bytes a transfer counts");
 
+// Slices go on until a turn's time is up.
+constexpr std::chrono::milliseconds kTurn{8};
 // Reads and appends in pieces of this size once a file has outgrown its size.
 constexpr qint64 kPiece = qint64(1) << 20;
 
@@ -39,6 +43,88 @@ FileFacts inspectFile(const NativePath& path)
     return facts;
 }
 
+WholeFileReader::WholeFileReader(const NativePath& path)
+    : m_file(std::make_unique<platform::OpenFile>(path))
+{
+    if (!m_file->isRegular()) {
+        (void)fail(FileCheck::Unreadable);
+        return;
+    }
+    const qint64 size = m_file->size();
+    if (size > kLargest) {
+        (void)fail(FileCheck::TooLarge);
+        return;
+    }
+    // One buffer of the file's size, read straight into: the file is held once, not grown
+    // piece by piece through copies. Its pages are touched only as slices arrive.
+    try {
+        m_read.bytes = QByteArray(size, Qt::Uninitialized);
+    } catch (const std::bad_alloc&) {
+        (void)fail(FileCheck::TooLarge);
+        return;
+    }
+    platform::adviseLargeBuffer(m_read.bytes.data(), size);
+}
+
+WholeFileReader::~WholeFileReader() = default;
+
+bool WholeFileReader::fail(FileCheck check)
+{
+    m_read.check = check;
+    m_read.reason = check == FileCheck::TooLarge ? kTooLargeReason : m_file->reason();
+    m_read.bytes = QByteArray();
+    m_done = true;
+    return true;
+}
+
+bool WholeFileReader::readOn(const QDeadlineTimer& until)
+{
+    while (!m_done && !readSlice() && !until.hasExpired()) {
+    }
+    return m_done;
+}
+
+bool WholeFileReader::readSlice()
+{
+    QByteArray& bytes = m_read.bytes;
+    if (m_filled < bytes.size()) {
+        const qint64 want = std::min<qint64>(WholeFileReader::kSlice, bytes.size() - m_filled);
+        const qint64 got = m_file->read(bytes.data() + m_filled, want);
+        if (got < 0)
+            return fail(FileCheck::Unreadable);
+        m_filled += got;
+        if (got < want) {
+            // Shorter now than a moment ago: what is there is the file.
+            bytes.truncate(m_filled);
+            return succeed();
+        }
+        // Whether a full buffer is the end is asked at once: a file of one slice is then read
+        // in one call, whatever the clock says.
+        if (m_filled < bytes.size())
+            return false;
+    }
+    // Longer now: the rest belongs to it too, up to the size a transfer can count.
+    if (m_piece.isEmpty())
+        m_piece = QByteArray(kPiece, Qt::Uninitialized);
+    const qint64 got = m_file->read(m_piece.data(), kPiece);
+    if (got < 0)
+        return fail(FileCheck::Unreadable);
+    if (got == 0)
+        return succeed();
+    if (bytes.size() + got > kLargest)
+        return fail(FileCheck::TooLarge);
+    bytes.append(m_piece.constData(), got);
+    m_filled = bytes.size();
+    return false;
+}
+
+bool WholeFileReader::succeed()
+{
+    m_read.check = FileCheck::Ok;
+    m_done = true;
+    return true;
+}
+
 FileRead readWholeFile(const QString& path)
 {
     return readWholeFile(toNativePath(path));
@@ -46,59 +132,44 @@ FileRead readWholeFile(const QString& path)
 
 FileRead readWholeFile(const NativePath& path)
 {
-    FileRead result;
-    platform::OpenFile file(path);
-    // Whatever goes wrong from here, the file says why.
-    const auto failed = [&](FileCheck check) {
-        result.check = check;
-        result.reason = check == FileCheck::TooLarge ? kTooLargeReason : file.reason();
-        result.bytes.clear();
-        return result;
-    };
-    if (!file.isRegular())
-        return failed(FileCheck::Unreadable);
-    const qint64 size = file.size();
-    if (size > kLargest)
-        return failed(FileCheck::TooLarge);
+    WholeFileReader reader(path);
+    while (!reader.readOn(QDeadlineTimer::Forever)) {
+    }
+    return reader.take();
+}
 
-    // One buffer of the file's size, read straight into: the file is held once, not grown
-    // piece by piece through copies.
-    QByteArray bytes;
-    try {
-        bytes = QByteArray(size, Qt::Uninitialized);
-    } catch (const std::bad_alloc&) {
-        return failed(FileCheck::TooLarge);
+FileLoader::FileLoader(QObject* parent) : QObject(parent)
+{
+    m_nextTurn.setSingleShot(true);
+    m_nextTurn.setInterval(0);
+    connect(&m_nextTurn, &QTimer::timeout, this, &FileLoader::readOn);
+}
+
+FileLoader::~FileLoader() = default;
+
+void FileLoader::start(const NativePath& path)
+{
+    m_reader = std::make_unique<WholeFileReader>(path);
+    readOn();
+}
+
+void FileLoader::cancel()
+{
+    m_nextTurn.stop();
+    m_reader.reset();
+}
+
+void FileLoader::readOn()
+{
+    if (!m_reader)
+        return;
+    if (!m_reader->readOn(QDeadlineTimer(kTurn))) {
+        m_nextTurn.start();
+        return;
     }
-    platform::adviseLargeBuffer(bytes.data(), size);
-    const qint64 got = file.read(bytes.data(), size);
-    if (got < 0)
-        return failed(FileCheck::Unreadable);
-    if (got < size) {
-        // Shorter now than a moment ago: what is there is the file.
-        bytes.truncate(got);
-    } else {
-        // Longer now: the rest belongs to it too, up to the size a transfer can count. One
-        // byte probes for it, so that the common case never touches the full buffer again.
-        char probe = 0;
-        qint64 more = file.read(&probe, 1);
-        if (more > 0) {
-            QByteArray piece(kPiece, Qt::Uninitialized);
-            piece[0] = probe;
-            for (qint64 fill = 1; more > 0; fill = 0) {
-                more = file.read(piece.data() + fill, kPiece - fill);
-                if (more < 0)
-                    return failed(FileCheck::Unreadable);
-                if (bytes.size() + fill + more > kLargest)
-                    return failed(FileCheck::TooLarge);
-                bytes.append(piece.constData(), fill + more);
-            }
-        }
-        if (more < 0)
-            return failed(FileCheck::Unreadable);
-    }
-    result.check = FileCheck::Ok;
-    result.bytes = std::move(bytes);
-    return result;
+    FileRead read = m_reader->take();
+    m_reader.reset();
+    emit loaded(std::move(read));
 }
 
 } // namespace kibro

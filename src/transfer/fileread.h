@@ -4,8 +4,13 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 namespace kibro {
 
@@ -33,8 +38,67 @@ struct FileRead
     QString reason;
 };
 
-// The whole file, as it is on disk at this moment, held once in memory.
+namespace platform {
+class OpenFile;
+}
+
+// The whole file, as it is on disk at this moment, held once in memory: one buffer of the size
+// it had when opened, filled a slice at a time, so that a caller can stop between slices.
+class WholeFileReader
+{
+public:
+    // Read at once: even from a slow disk, well inside the time CANCEL has to answer in.
+    static constexpr qint64 kSlice = qint64(256) << 10;
+
+    explicit WholeFileReader(const NativePath& path);
+    ~WholeFileReader();
+    WholeFileReader(const WholeFileReader&) = delete;
+    WholeFileReader& operator=(const WholeFileReader&) = delete;
+
+    // Reads on until the whole file is in or until passes; true once the outcome is known.
+    [[nodiscard]] bool readOn(const QDeadlineTimer& until);
+    [[nodiscard]] FileRead take() { return std::move(m_read); }
+
+private:
+    [[nodiscard]] bool fail(FileCheck check);
+    [[nodiscard]] bool succeed();
+    [[nodiscard]] bool readSlice();
+
+    std::unique_ptr<platform::OpenFile> m_file;
+    FileRead m_read;
+    qint64 m_filled = 0;
+    // Where a file that grew since it was opened is read into before it is appended.
+    QByteArray m_piece;
+    bool m_done = false;
+};
+
 [[nodiscard]] FileRead readWholeFile(const NativePath& path);
 [[nodiscard]] FileRead readWholeFile(const QString& path);
+
+// Reads a whole file on the event loop, a few milliseconds a turn, so that a large file never
+// holds the window: CANCEL and closing are heard between slices.
+class FileLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FileLoader(QObject* parent = nullptr);
+    ~FileLoader() override;
+
+    // Starts reading; loaded follows once, before start returns when the file is small, unless
+    // cancel comes first.
+    void start(const NativePath& path);
+    void cancel();
+    [[nodiscard]] bool isLoading() const noexcept { return m_reader != nullptr; }
+
+signals:
+    void loaded(kibro::FileRead read);
+
+private:
+    void readOn();
+
+    std::unique_ptr<WholeFileReader> m_reader;
+    QTimer m_nextTurn;
+};
 
 } // namespace kibro

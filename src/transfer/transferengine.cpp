@@ -185,7 +185,8 @@ void TransferEngine::run()
                 break;
             }
             case Stage::Write:
-                m_line.writeByte(m_bytes[m_index]);
+                // Read through the const side: a write access would copy a buffer the caller still shares.
+                m_line.writeByte(m_bytes.at(m_index));
                 m_pacer.wrote(m_clearedAt, m_wake.now());
                 m_justWrote = true;
                 ++m_writtenThisPass;

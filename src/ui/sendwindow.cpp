@@ -105,6 +105,7 @@ SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
     setTabOrder(m_startButton, m_cancelButton);
     connect(m_startButton, &QPushButton::clicked, this, &SendWindow::onStartClicked);
     connect(m_cancelButton, &QPushButton::clicked, this, &SendWindow::onCancelClicked);
+    connect(&m_loader, &FileLoader::loaded, this, &SendWindow::onFileLoaded);
     connect(&m_engine, &TransferEngine::byteWritten, this, &SendWindow::onByteWritten);
     // Queued: the box comes from the event loop, after the engine's pass has returned.
     connect(&m_engine, &TransferEngine::finished, this, &SendWindow::onFinished,
@@ -113,7 +114,8 @@ SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
 
 bool SendWindow::loadFile(const NativePath& path)
 {
-    if (m_engine.outcome() != TransferEngine::Outcome::Ready)
+    // From START on, the window stays with the file it is sending.
+    if (!m_startButton->isEnabled())
         return true;
     m_chosenPath = path;
     m_fileName = readableName(baseName(path));
@@ -150,7 +152,11 @@ void SendWindow::onStartClicked()
 
     reopenIfLost(m_serial);
     // The whole file as it is on disk now, never padded or cut to the size shown.
-    const FileRead read = readWholeFile(m_chosenPath);
+    m_loader.start(m_chosenPath);
+}
+
+void SendWindow::onFileLoaded(FileRead read)
+{
     if (read.check != FileCheck::Ok) {
         reportFileError(messageParent(), read.check, read.reason);
         leave();
@@ -161,14 +167,21 @@ void SendWindow::onStartClicked()
     // The window's own changes (START greyed) are drawn now, while the line is idle, rather
     // than between the first bytes, where a slow X server would leave it without work.
     repaint();
-    m_engine.start(read.bytes);
+    m_engine.start(std::move(read.bytes));
 }
 
 void SendWindow::onCancelClicked()
 {
     m_engine.requestCancel();
-    if (m_startButton->isEnabled())
+    if (m_loader.isLoading()) {
+        // After START, while the file is read: cancelled before the first byte, and said so.
+        m_loader.cancel();
+        QMetaObject::invokeMethod(
+            this, [this] { onFinished(TransferEngine::Outcome::Cancelled); },
+            Qt::QueuedConnection);
+    } else if (m_startButton->isEnabled()) {
         leave();
+    }
 }
 
 void SendWindow::reject()
@@ -179,6 +192,7 @@ void SendWindow::reject()
 
 void SendWindow::abandon()
 {
+    m_loader.cancel();
     m_engine.abandon();
     leave();
 }
@@ -187,8 +201,8 @@ void SendWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
     // A running transfer still has to stop and say so; the window goes after that.
-    if (m_engine.isRunning())
-        m_engine.requestCancel();
+    if (m_loader.isLoading() || m_engine.isRunning())
+        onCancelClicked();
     else
         deleteLater();
 }

@@ -41,7 +41,10 @@ public:
     [[nodiscard]] TransferEngine& engine() noexcept { return m_engine; }
     // False once the window is going: closed, finished or abandoned. A window closed while
     // sending stays until the transfer has stopped.
-    [[nodiscard]] bool isLoaded() const { return isVisible() || m_engine.isRunning(); }
+    [[nodiscard]] bool isLoaded() const
+    {
+        return isVisible() || m_loader.isLoading() || m_engine.isRunning();
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -49,6 +52,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void onFileLoaded(FileRead read);
     void onByteWritten(qint64 sent);
     void onFinished(TransferEngine::Outcome outcome);
     void leave();
@@ -65,6 +69,7 @@ private:
     SerialPort& m_serial;
     SerialLine m_line;
     PreciseWakeTimer m_wake;
+    FileLoader m_loader{this};
     TransferEngine m_engine{m_line, m_wake, this};
     QProgressBar* m_progressBar = nullptr;
     QPushButton* m_startButton = nullptr;

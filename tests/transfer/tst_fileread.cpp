@@ -22,6 +22,8 @@ class FileReadTest : public QObject
 private slots:
     void readsWhole_data();
     void readsWhole();
+    void takesChangesWhileRead_data();
+    void takesChangesWhileRead();
     void refusesWhatCannotBeSent_data();
     void refusesWhatCannotBeSent();
 };
@@ -57,6 +59,54 @@ void FileReadTest::readsWhole()
     QCOMPARE(read.check, FileCheck::Ok);
     QCOMPARE(read.bytes.size(), bytes.size());
     QVERIFY(read.bytes == bytes);
+
+    // A slice a turn, the deadline always past: every slice boundary is crossed.
+    kibro::WholeFileReader reader(path);
+    int turns = 1;
+    while (!reader.readOn(QDeadlineTimer(0)))
+        ++turns;
+    const kibro::FileRead sliced = reader.take();
+    QCOMPARE(sliced.check, FileCheck::Ok);
+    QVERIFY(sliced.bytes == bytes);
+    if (bytes.size() > 1024 * 1024)
+        QVERIFY2(turns > 1, "a large file was read in one go");
+}
+
+void FileReadTest::takesChangesWhileRead_data()
+{
+    QTest::addColumn<qint64>("sizeAfterFirstSlice");
+    QTest::newRow("grown") << qint64(2 * 1024 * 1024 + 1000);
+    QTest::newRow("cut short, mid slice") << qint64(300 * 1024 + 7);
+    QTest::newRow("cut to nothing") << qint64(0);
+}
+
+void FileReadTest::takesChangesWhileRead()
+{
+    QFETCH(qint64, sizeAfterFirstSlice);
+    RawTemporaryDir dir;
+    const NativePath path = kibro::childPath(dir.path(), "CHANGING.BIN");
+    const QByteArray before = testdata::randomBytes(2 * 1024 * 1024);
+    QVERIFY(writeRawFile(path, before));
+    kibro::WholeFileReader reader(path);
+    QVERIFY(!reader.readOn(QDeadlineTimer(0)));
+
+    // Each byte as it was when read: the first slice as before, the rest as it is now.
+    QByteArray after = before + testdata::randomBytes(1000);
+    after.truncate(sizeAfterFirstSlice);
+    QFile file(QString::fromLocal8Bit(path));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 kept = qMin(before.size(), after.size());
+    QVERIFY(file.resize(after.size()) && file.seek(kept));
+    QCOMPARE(file.write(after.mid(kept)), after.size() - kept);
+    file.close();
+    while (!reader.readOn(QDeadlineTimer(0))) {
+    }
+    const kibro::FileRead read = reader.take();
+    QCOMPARE(read.check, FileCheck::Ok);
+    const qint64 slice = kibro::WholeFileReader::kSlice;
+    const QByteArray expected = before.left(slice) + after.mid(slice);
+    QCOMPARE(read.bytes.size(), expected.size());
+    QVERIFY(read.bytes == expected);
 }
 
 void FileReadTest::refusesWhatCannotBeSent_data()

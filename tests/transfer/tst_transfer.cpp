@@ -74,6 +74,8 @@ private slots:
     void closeBoxStopsAtOnce_data();
     void closeBoxStopsAtOnce();
     void cablePulledIsAFailure();
+    void largeFileReadLeavesTheWindowAnswering_data();
+    void largeFileReadLeavesTheWindowAnswering();
     void lostPortIsOpenedAgain_data();
     void lostPortIsOpenedAgain();
     void emptyFileClosesAtOnce();
@@ -429,6 +431,40 @@ void TransferTest::sendsTheFileAsItIsAtStart()
 
 // The open window takes the file chosen last, as if just opened for it: START sends what the
 // window shows, which is what the user chose. (While sending, see secondFileMidTransfer.)
+void TransferTest::largeFileReadLeavesTheWindowAnswering_data()
+{
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("CANCEL") << false;
+    QTest::newRow("close box") << true;
+}
+
+void TransferTest::largeFileReadLeavesTheWindowAnswering()
+{
+    QFETCH(bool, closeBox);
+    Rig rig;
+    QVERIFY(rig.ready());
+    // Sparse, and far more than a turn of the event loop can read on any machine.
+    QFile file(rig.filePath(QStringLiteral("LARGE.BIN")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(256 * 1024 * 1024));
+    file.close();
+    QPointer<SendWindow> window = rig.open(QStringLiteral("LARGE.BIN"));
+    QVERIFY(window);
+    Rig::start(window)->click();
+    // START has returned to the event loop while the file is still being read.
+    QCOMPARE(window->engine().outcome(), TransferEngine::Outcome::Ready);
+    QVERIFY(window->isLoaded());
+    QVERIFY(!Rig::start(window)->isEnabled());
+    if (closeBox)
+        window->close();
+    else
+        Rig::cancel(window)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 10000);
+    QCOMPARE(rig.messages().describe(), kCancelTitle + QStringLiteral(": ") + kCancelText);
+    const auto summary = rig.sim().stop();
+    QVERIFY(summary);
+    QCOMPARE(summary->bytes, 0);
+}
+
 void TransferTest::secondClickBeforeStartTakesTheNewFile()
 {
     Rig rig;
