@@ -9,6 +9,8 @@
 #   Windows
 #     filenames_win.cpp   paths as UTF-8; listing and directory checks through QDir and
 #                         QFileInfo; baseName splits at '\' as well as '/'; links left as named
+#     termination_win.cpp console Ctrl-C, close and shutdown events through
+#                         SetConsoleCtrlHandler, handed to the event loop
 #     serialport_win.cpp  driver queues from ClearCommError (cbOutQue, cbInQue); every write
 #                         through QSerialPort; no hang-up poll; no busy reason beyond Qt's
 #     portholder_win.cpp  findPortHolder finds nobody
@@ -34,7 +36,7 @@ if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
         "port to ${CMAKE_SYSTEM_NAME} adds.")
 endif()
 
-set(KIBRO_CORE_PLATFORM filenames_unix.cpp)
+set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp)
 set(KIBRO_SERIAL_PLATFORM
     serialport_unix.cpp portholder_linux.cpp portinfo_linux.cpp portmap_linux.cpp)
 set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_linux.cpp)

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -54,7 +55,14 @@ int main(int argc, char* argv[])
     kibro::MainWindow mainWindow;
     // The main window shows only once its load, with any message and the settings window
     // that follow a failed open, is done; a FILE's send window comes after it.
+    // A request to end takes the way 終了 takes, from before the port is opened.
+    kibro::TerminationRequests termination;
+    QObject::connect(&termination, &kibro::TerminationRequests::requested, &mainWindow,
+                     &kibro::MainWindow::onExitTriggered);
     mainWindow.startUp();
+    // Heard while a start-up box was up: that ended the box's loop, not yet the program's.
+    if (mainWindow.hasEnded())
+        return 0;
     mainWindow.show();
     if (!files.isEmpty())
         mainWindow.openNativeFile(rawArgument(argc, argv, files.constFirst()));

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,7 +23,30 @@ class TestProgram : public QObject
 private slots:
     void startsWithStoredConfiguration_data();
     void startsWithStoredConfiguration();
+    void endRequestEndsAsExitDoes_data();
+    void endRequestEndsAsExitDoes();
 };
+
+namespace {
+
+// The lock files a process holds, wherever serial programs put them.
+QStringList locksOf(qint64 pid)
+{
+    QStringList found;
+    for (const QString& directory : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"),
+                                     QStringLiteral("/tmp"), QDir::tempPath()}) {
+        const QDir folder(directory);
+        for (const QString& name : folder.entryList({QStringLiteral("LCK..*")}, QDir::Files)) {
+            QFile lock(folder.filePath(name));
+            if (lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed().toLongLong() == pid)
+                found << lock.fileName();
+        }
+    }
+    found.removeDuplicates();
+    return found;
+}
+
+} // namespace
 
 void TestProgram::startsWithStoredConfiguration_data()
 {
@@ -102,6 +126,36 @@ void TestProgram::startsWithStoredConfiguration()
     // Killed, not exited: the store is as it was.
     QVERIFY(storeFile.open(QIODevice::ReadOnly));
     QCOMPARE(storeFile.readAll(), storeBefore);
+}
+
+void TestProgram::endRequestEndsAsExitDoes_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
+    QTest::newRow("SIGHUP (terminal gone)") << int(SIGHUP);
+}
+
+void TestProgram::endRequestEndsAsExitDoes()
+{
+    QFETCH(int, signalNumber);
+    ProgramProcess program;
+    RIG_OK(program.prepare());
+    QProcess& kibro = program.process();
+    RIG_OK(program.start(QStringLiteral(KIBRO_EXE), {}, program.samplesDir(),
+                         QStringLiteral("offscreen")));
+    // Up once the port is taken: its lock names the program.
+    QVERIFY(QTest::qWaitFor([&] { return !locksOf(kibro.processId()).isEmpty(); }, 15000));
+    const qint64 pid = kibro.processId();
+
+    QCOMPARE(::kill(static_cast<pid_t>(pid), signalNumber), 0);
+    QVERIFY(kibro.waitForFinished(15000));
+    QCOMPARE(kibro.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(kibro.exitCode(), 0);
+    QCOMPARE(locksOf(pid), QStringList());
+    const QSettings store(program.storeFile(), QSettings::IniFormat);
+    QVERIFY(store.contains(QStringLiteral("Startup/Left")));
+    QVERIFY(store.contains(QStringLiteral("Startup/Top")));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
