@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 // The real executable, started as a user would, against a store in a temporary
-// XDG_CONFIG_HOME. It has no command line and no way to be asked to exit from outside, so
-// the test checks what it can see and then kills it: the stored values must stay untouched.
+// XDG_CONFIG_HOME. Killed, it leaves the stored values untouched; asked to end by a signal, it
+// ends as its own exit does.
 class TestProgram : public QObject
 {
     Q_OBJECT
