@@ -3,6 +3,7 @@
 #include "conversions.h"
 #include "errorsection.h"
 #include "filechooser.h"
+#include "messagebox.h"
 #include "sendwindow.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
@@ -17,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 
 namespace kibro {
@@ -173,9 +175,7 @@ void MainWindow::onSettingsTriggered()
         m_settingsWindow = new SettingsWindow(m_serial, this);
         m_settingsWindow->takeOverPort();
     }
-    m_settingsWindow->show();
-    m_settingsWindow->raise();
-    m_settingsWindow->activateWindow();
+    bringToFront(m_settingsWindow);
 }
 
 void MainWindow::onDriveChanged()
@@ -239,9 +239,21 @@ void MainWindow::showSendWindow(const NativePath& path)
         return;
     }
     m_sendWindow = window;
-    m_sendWindow->show();
-    m_sendWindow->raise();
-    m_sendWindow->activateWindow();
+    bringToFront(m_sendWindow);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // A window start-up opened came before this one, which a window manager then stacks on top
+    // of it. Raised once this window's own mapping has gone out.
+    QTimer::singleShot(0, this, [this] {
+        for (QWidget* window : {static_cast<QWidget*>(m_settingsWindow.data()),
+                                static_cast<QWidget*>(m_sendWindow.data())}) {
+            if (window && window->isVisible())
+                bringToFront(window);
+        }
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -54,6 +54,7 @@ public:
     [[nodiscard]] bool hasEnded() const noexcept { return m_ended; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;

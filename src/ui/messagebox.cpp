@@ -15,6 +15,13 @@ MessageHook& hook()
 
 } // namespace
 
+void bringToFront(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 void setMessageHook(MessageHook newHook)
 {
     hook() = std::move(newHook);
@@ -29,6 +36,7 @@ void messageBox(QWidget* parent, const QString& text, const QString& title)
     // On the heap: the parent may go while the box is up, and takes the box with it.
     const QPointer<QMessageBox> box =
         new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    bringToFront(box);
     box->exec();
     delete box.data();
 }

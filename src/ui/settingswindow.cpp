@@ -30,6 +30,10 @@ namespace {
 
 const QString kLineFormat = QStringLiteral(",N,8,1");
 
+// The frame's line stops this far from its caption, and is this wide (etched).
+constexpr int kCaptionGap = 2;
+constexpr int kCaptionClearance = kCaptionGap + 2;
+
 // The frames and options as their twips were designed: a frame's caption sits on its top
 // line, which would otherwise run below the caption through the first option, and an
 // option's circle fits the 180 twips of its height instead of being cut.
@@ -56,7 +60,8 @@ public:
         const QRect label = proxy()->subControlRect(CC_GroupBox, &caption, SC_GroupBoxLabel, frame);
         const QRect box = frame->rect().adjusted(0, label.center().y(), 0, 0);
         painter->save();
-        painter->setClipRegion(QRegion(frame->rect()) - label.adjusted(-2, 0, 2, 0));
+        painter->setClipRegion(QRegion(frame->rect()) -
+                               label.adjusted(-kCaptionGap, 0, kCaptionGap, 0));
         qDrawShadeRect(painter, box, option->palette, true, 1, 0);
         painter->restore();
     }
@@ -65,9 +70,16 @@ public:
                          const QWidget* widget) const override
     {
         const QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
-        // The caption starts half a line in, so the line has a corner before it.
-        if (control == CC_GroupBox && part == SC_GroupBoxLabel)
-            return rect.translated(option->fontMetrics.height() / 2, 0);
+        // The caption starts half a line in, so the line has a corner before it, unless that
+        // would run it into the frame's right edge: it keeps its gap and the line clear.
+        if (control == CC_GroupBox && part == SC_GroupBoxLabel) {
+            // The text's own advance: the label can be a pixel narrower than what is drawn.
+            const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+            const int width = std::max<int>(
+                rect.width(), box ? option->fontMetrics.horizontalAdvance(box->text) : 0);
+            const int room = option->rect.width() - kCaptionClearance - rect.left() - width;
+            return rect.translated(std::clamp(room, 0, option->fontMetrics.height() / 2), 0);
+        }
         return rect;
     }
 

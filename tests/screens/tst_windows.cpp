@@ -433,7 +433,8 @@ void WindowsTest::textFits()
         for (const QRadioButton* option : frame->findChildren<QRadioButton*>())
             firstTop = std::min(firstTop, option->y());
         room = QRect(0, 0, frame->width(), firstTop);
-        needed = QSize(caption.left() + metrics.horizontalAdvance(text),
+        // Clear of the right edge by the line's gap before the caption and the etched line.
+        needed = QSize(caption.left() + metrics.horizontalAdvance(text) + 4,
                        caption.top() + metrics.height());
     }
     QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),

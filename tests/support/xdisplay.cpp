@@ -83,6 +83,36 @@ QByteArray XDisplay::property(std::uint32_t window, std::uint32_t property, std:
                       xcb_get_property_value_length(reply.get()));
 }
 
+std::optional<XDisplay::Window> XDisplay::describe(std::uint32_t window, qint64 pid)
+{
+    auto attributes = owned(xcb_get_window_attributes_reply(
+        m_connection, xcb_get_window_attributes(m_connection, window), nullptr));
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        return std::nullopt;
+    std::uint8_t format = 0;
+    const QByteArray pidValue = property(window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, &format);
+    if (format != 32 || pidValue.size() < 4)
+        return std::nullopt;
+    std::uint32_t windowPid = 0;
+    std::memcpy(&windowPid, pidValue.constData(), sizeof windowPid);
+    if (windowPid != pid)
+        return std::nullopt;
+    auto geometry =
+        owned(xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr));
+    auto origin = owned(xcb_translate_coordinates_reply(
+        m_connection, xcb_translate_coordinates(m_connection, window, m_root, 0, 0), nullptr));
+    if (!geometry || !origin)
+        return std::nullopt;
+    Window found;
+    found.id = window;
+    found.geometry = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    QByteArray name = property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
+    if (name.isEmpty())
+        name = property(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
+    found.title = QString::fromUtf8(name);
+    return found;
+}
+
 QList<XDisplay::Window> XDisplay::windowsOf(qint64 pid)
 {
     QList<Window> found;
@@ -92,40 +122,42 @@ QList<XDisplay::Window> XDisplay::windowsOf(qint64 pid)
         owned(xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
     if (!tree)
         return found;
-    const std::uint32_t pidAtom = atom("_NET_WM_PID");
-    const std::uint32_t nameAtom = atom("_NET_WM_NAME");
-    const std::uint32_t utf8Atom = atom("UTF8_STRING");
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-        const xcb_window_t child = children[i];
-        auto attributes = owned(xcb_get_window_attributes_reply(
-            m_connection, xcb_get_window_attributes(m_connection, child), nullptr));
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-            continue;
-        std::uint8_t format = 0;
-        const QByteArray pidValue = property(child, pidAtom, XCB_ATOM_CARDINAL, &format);
-        if (format != 32 || pidValue.size() < 4)
-            continue;
-        std::uint32_t windowPid = 0;
-        std::memcpy(&windowPid, pidValue.constData(), sizeof windowPid);
-        if (windowPid != pid)
-            continue;
-        auto geometry = owned(
-            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, child), nullptr));
-        auto origin = owned(xcb_translate_coordinates_reply(
-            m_connection, xcb_translate_coordinates(m_connection, child, m_root, 0, 0), nullptr));
-        if (!geometry || !origin)
-            continue;
-        Window window;
-        window.id = child;
-        window.geometry = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-        QByteArray name = property(child, nameAtom, utf8Atom);
-        if (name.isEmpty())
-            name = property(child, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
-        window.title = QString::fromUtf8(name);
-        found.append(window);
+        if (auto window = describe(children[i], pid))
+            found.append(*window);
     }
     return found;
+}
+
+bool XDisplay::hasWindowManager()
+{
+    return m_connection &&
+           !property(m_root, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW).isEmpty();
+}
+
+QList<XDisplay::Window> XDisplay::stackingOf(qint64 pid)
+{
+    QList<Window> found;
+    if (!m_connection)
+        return found;
+    const QByteArray list = property(m_root, atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    for (qsizetype at = 0; at + 4 <= list.size(); at += 4) {
+        std::uint32_t id = 0;
+        std::memcpy(&id, list.constData() + at, sizeof id);
+        if (auto window = describe(id, pid))
+            found.append(*window);
+    }
+    return found;
+}
+
+std::uint32_t XDisplay::activeWindow()
+{
+    std::uint32_t id = 0;
+    const QByteArray value = property(m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    if (value.size() >= 4)
+        std::memcpy(&id, value.constData(), sizeof id);
+    return id;
 }
 
 std::optional<XDisplay::Window> XDisplay::findWindow(qint64 pid, const QString& title)

@@ -36,6 +36,12 @@ public:
     [[nodiscard]] QList<Window> windowsOf(qint64 pid);
     [[nodiscard]] std::optional<Window> findWindow(qint64 pid, const QString& title);
 
+    // Under a window manager: whether one runs, one process's managed windows bottom to top,
+    // and the window that has the keyboard (0 for none).
+    [[nodiscard]] bool hasWindowManager();
+    [[nodiscard]] QList<Window> stackingOf(qint64 pid);
+    [[nodiscard]] std::uint32_t activeWindow();
+
     // What the window shows now; a null image when the pixel format is not 32-bit.
     [[nodiscard]] QImage grab(std::uint32_t window);
     // What the window shows once its program has drawn all of it afresh: the window is covered
@@ -52,6 +58,8 @@ public:
 
 private:
     [[nodiscard]] std::uint32_t atom(const char* name);
+    // A mapped window of the process, or nothing.
+    [[nodiscard]] std::optional<Window> describe(std::uint32_t window, qint64 pid);
     [[nodiscard]] QByteArray property(std::uint32_t window, std::uint32_t property,
                                       std::uint32_t type, std::uint8_t* format = nullptr);
     [[nodiscard]] std::optional<std::uint8_t> keycode(std::uint32_t keysym);
