@@ -127,10 +127,14 @@ bool SendWindow::loadFile(const NativePath& path)
         return false;
     }
     m_fileSize = static_cast<qint32>(facts.size);
-    m_details->setText(QStringLiteral("FileName:") + m_fileName + u'\n' +
-                       QStringLiteral("FileSize:") + QString::number(m_fileSize) +
-                       QStringLiteral(" Byte") + u'\n' + QStringLiteral("DateTime:") +
-                       dateTimeText(facts.modified));
+    // A long name gives up its middle rather than its extension; the tooltip has all of it.
+    const QString nameLine = QFontMetrics(m_details->font())
+                                 .elidedText(QStringLiteral("FileName:") + m_fileName,
+                                             Qt::ElideMiddle, m_details->contentsRect().width());
+    m_details->setToolTip(m_fileName);
+    m_details->setText(nameLine + u'\n' + QStringLiteral("FileSize:") +
+                       QString::number(m_fileSize) + QStringLiteral(" Byte") + u'\n' +
+                       QStringLiteral("DateTime:") + dateTimeText(facts.modified));
     return true;
 }
 
@@ -177,8 +181,7 @@ void SendWindow::onCancelClicked()
         // After START, while the file is read: cancelled before the first byte, and said so.
         m_loader.cancel();
         QMetaObject::invokeMethod(
-            this, [this] { onFinished(TransferEngine::Outcome::Cancelled); },
-            Qt::QueuedConnection);
+            this, [this] { onFinished(TransferEngine::Outcome::Cancelled); }, Qt::QueuedConnection);
     } else if (m_startButton->isEnabled()) {
         leave();
     }

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRawFont>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
@@ -162,6 +163,7 @@ private slots:
     void gothicFont();
     void noMissingGlyphs_data();
     void noMissingGlyphs();
+    void longNameKeepsItsEnds();
     void textFits_data();
     void textFits();
     void focusChain_data();
@@ -358,6 +360,28 @@ void WindowsTest::noMissingGlyphs()
     QVERIFY2(glyphs.missing == 0, qPrintable(QStringLiteral("%1 missing in \"%2\" (%3)")
                                                  .arg(glyphs.missing)
                                                  .arg(text, glyphs.families.join(u','))));
+}
+
+void WindowsTest::longNameKeepsItsEnds()
+{
+    SendWindow* window = m_rig.openSendWindow();
+    QVERIFY(window);
+    const QString name = QStringLiteral("A_PROGRAM_WITH_A_NAME_FAR_TOO_LONG_FOR_THE_WINDOW_%1.BAS")
+                             .arg(QString(40, u'X'));
+    const QString path = m_rig.writeFile(name, "10 END\r\n");
+    QVERIFY(window->loadFile(kibro::toNativePath(path)));
+    const auto* details = window->findChild<QLabel*>(QStringLiteral("Label1"));
+    const QString first = details->text().split(u'\n').constFirst();
+    const auto restore = qScopeGuard([&] {
+        (void)window->loadFile(kibro::toNativePath(m_rig.filePath(kSampleName)));
+        QFile::remove(path);
+    });
+    QVERIFY2(first.startsWith(QStringLiteral("FileName:A_PRO")) &&
+                 first.endsWith(QStringLiteral("X.BAS")) && first.contains(QChar(0x2026)),
+             qPrintable(first));
+    QVERIFY(QFontMetrics(details->font()).horizontalAdvance(first) <=
+            details->contentsRect().width());
+    QCOMPARE(details->toolTip(), name);
 }
 
 void WindowsTest::textFits_data()

@@ -97,8 +97,8 @@ std::optional<XDisplay::Window> XDisplay::describe(std::uint32_t window, qint64 
     std::memcpy(&windowPid, pidValue.constData(), sizeof windowPid);
     if (windowPid != pid)
         return std::nullopt;
-    auto geometry =
-        owned(xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr));
+    auto geometry = owned(
+        xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr));
     auto origin = owned(xcb_translate_coordinates_reply(
         m_connection, xcb_translate_coordinates(m_connection, window, m_root, 0, 0), nullptr));
     if (!geometry || !origin)
