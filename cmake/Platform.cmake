@@ -12,8 +12,9 @@
 #     termination_win.cpp console Ctrl-C, close and shutdown events through
 #                         SetConsoleCtrlHandler, handed to the event loop
 #     serialport_win.cpp  driver queues from ClearCommError (cbOutQue, cbInQue); every write
-#                         through QSerialPort; no hang-up poll; no busy reason beyond Qt's
-#     portholder_win.cpp  findPortHolder finds nobody
+#                         through QSerialPort; no hang-up poll; no busy reason beyond Qt's;
+#                         lockedBy says nobody
+#     portholder_win.cpp  findPortHolder and lockHolder find nobody (no lock files)
 #     portinfo_win.cpp    describeDevice from QSerialPortInfo::availablePorts(), matched by
 #                         port name (any case) or system location
 #     portmap_win.cpp     COM<n> opens "COM<n>" for n > 0; a stored name is taken as written

@@ -3,12 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QStandardPaths>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace kibro {
 
@@ -28,18 +29,28 @@ namespace {
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
 }
 
-[[nodiscard]] std::optional<PortHolder> fromLockFile(const QString& device)
+// The name of the program holding a lock: the running one's, which no file can misstate.
+[[nodiscard]] PortHolder named(PortHolder holder)
+{
+    if (QString running = programOf(holder.pid); !running.isEmpty())
+        holder.program = running;
+    return holder;
+}
+
+enum class Stale { Keep, Remove };
+
+[[nodiscard]] std::optional<PortHolder> fromLockFile(const QString& device, Stale stale)
 {
     for (const QString& path : lockFileCandidates(device)) {
-        if (!QFileInfo::exists(path))
+        const auto holder = readLockFile(path);
+        if (!holder)
             continue;
-        qint64 pid = 0;
-        QString host;
-        QString application;
-        if (!QLockFile(path).getLockInfo(&pid, &host, &application) || !isAlive(pid))
-            continue;
-        const QString running = programOf(pid);
-        return PortHolder{pid, running.isEmpty() ? application : running};
+        if (isAlive(holder->pid))
+            return named(*holder);
+        // One that cannot go (another user's, in a sticky directory) is left for QSerialPort
+        // to judge: only the directory it locks in matters to it.
+        if (stale == Stale::Remove)
+            QFile::remove(path);
     }
     return std::nullopt;
 }
@@ -71,31 +82,83 @@ namespace {
 
 } // namespace
 
+std::optional<PortHolder> readLockFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // Every form fits well within this; anything longer is not a lock file.
+    constexpr qint64 kLargest = 4096;
+    const QByteArray bytes = file.read(kLargest);
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == ' ' || c == '\n';
+    });
+    if (bytes.size() == qsizetype(sizeof(int)) && !ascii) {
+        int pid = 0;
+        std::memcpy(&pid, bytes.constData(), sizeof pid);
+        return pid > 0 ? std::optional(PortHolder{pid, {}}) : std::nullopt;
+    }
+    const QList<QByteArray> lines = bytes.split('\n');
+    const QList<QByteArray> words = lines.value(0).simplified().split(' ');
+    bool number = false;
+    const qint64 pid = words.value(0).toLongLong(&number);
+    if (!number || pid <= 0)
+        return std::nullopt;
+    const QByteArray program = words.size() > 1 ? words.value(1) : lines.value(1).trimmed();
+    return PortHolder{pid, QString::fromLocal8Bit(program)};
+}
+
 QStringList lockFileCandidates(const QString& device)
 {
-    QString name = device.startsWith(QStringLiteral("/dev/")) ? device.mid(5) : device;
-    name.replace(u'/', u'_');
-    QStringList directories{QStringLiteral("/var/lock"),
-                            QStringLiteral("/etc/locks"),
-                            QStringLiteral("/var/spool/locks"),
-                            QStringLiteral("/var/spool/uucp"),
-                            QStringLiteral("/tmp"),
-                            QStringLiteral("/var/tmp"),
-                            QStringLiteral("/var/lock/lockdev"),
-                            QStringLiteral("/run/lock"),
-                            QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    // The name QSerialPort locks under, and the bare device name minicom and picocom use;
+    // for a link (/dev/serial/by-id/...) both again for the device behind it.
+    QStringList names;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    for (const QString& path : {device, target}) {
+        if (path.isEmpty())
+            continue;
+        QString qtName = path.startsWith(QStringLiteral("/dev/")) ? path.mid(5) : path;
+        names << qtName.replace(u'/', u'_') << QFileInfo(path).fileName();
+    }
+    names.removeDuplicates();
+
+    QStringList directories;
+    if (qEnvironmentVariableIsSet("KIBRO_LOCK_DIRS")) {
+        directories = qEnvironmentVariable("KIBRO_LOCK_DIRS").split(u':', Qt::SkipEmptyParts);
+    } else {
+        directories = {QStringLiteral("/var/lock"),
+                       QStringLiteral("/etc/locks"),
+                       QStringLiteral("/var/spool/locks"),
+                       QStringLiteral("/var/spool/uucp"),
+                       QStringLiteral("/tmp"),
+                       QStringLiteral("/var/tmp"),
+                       QStringLiteral("/var/lock/lockdev"),
+                       QStringLiteral("/run/lock"),
+                       QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    }
+    // /var/lock is /run/lock on most systems: each directory once.
+    for (QString& directory : directories)
+        directory = QFileInfo(directory).canonicalFilePath();
+    directories.removeAll(QString());
     directories.removeDuplicates();
     QStringList paths;
-    for (const QString& directory : directories)
-        paths.append(directory + QStringLiteral("/LCK..") + name);
+    for (const QString& directory : directories) {
+        for (const QString& name : names)
+            paths.append(directory + QStringLiteral("/LCK..") + name);
+    }
     return paths;
 }
 
 std::optional<PortHolder> findPortHolder(const QString& device)
 {
-    if (auto holder = fromLockFile(device))
+    if (auto holder = fromLockFile(device, Stale::Keep))
         return holder;
     return fromOpenFiles(device);
+}
+
+std::optional<PortHolder> lockHolder(const QString& device)
+{
+    return fromLockFile(device, Stale::Remove);
 }
 
 } // namespace kibro

@@ -13,6 +13,11 @@ namespace kibro::platform {
 // it, or that something does. Empty when nothing more is known.
 [[nodiscard]] QString busyReason(const QString& device);
 
+// Who holds the device by a lock file of a live process, said as the reason an open is
+// refused; empty when nobody does. Checked before opening, since QSerialPort takes a lock
+// file it does not understand (minicom's, lockdev's) for stale and overwrites it.
+[[nodiscard]] QString lockedBy(const QString& device);
+
 // Bytes handed straight to the driver: how many it took (0 when it is full), or -1 with
 // failure saying why the line is lost.
 [[nodiscard]] qint64 writeToDriver(qintptr handle, const QByteArray& bytes, QString& failure);

@@ -128,16 +128,23 @@ void SerialPort::open()
     m_port.setParity(m_line.parity);
     m_port.setStopBits(m_line.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (const QString holder = platform::lockedBy(device); !holder.isEmpty())
+        refuseOpen(device, holder);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString reason = openFailureReason(device);
         m_port.close();
         m_failed = false;
-        qWarning("kibro: cannot open %s: %s", qUtf8Printable(device), qUtf8Printable(reason));
-        refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
+        refuseOpen(device, reason);
     }
     m_port.clearError();
     m_lost = false;
     m_lineWatch.start();
+}
+
+void SerialPort::refuseOpen(const QString& device, const QString& reason)
+{
+    qWarning("kibro: cannot open %s: %s", qUtf8Printable(device), qUtf8Printable(reason));
+    refuse(ErrorNumber::DeviceUnavailable, QStringLiteral("%1: %2").arg(device, reason));
 }
 
 QString SerialPort::openFailureReason(const QString& device) const

@@ -92,6 +92,7 @@ private:
     void checkLine();
     void apply(const LineSettings& settings);
     [[nodiscard]] QString openFailureReason(const QString& device) const;
+    [[noreturn]] static void refuseOpen(const QString& device, const QString& reason);
 
     // A child, so what it holds can be looked at from outside without a door of its own.
     QSerialPort m_port{this};

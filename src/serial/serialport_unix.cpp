@@ -14,17 +14,29 @@
 
 namespace kibro::platform {
 
+namespace {
+
+[[nodiscard]] QString inUseBy(const PortHolder& holder)
+{
+    return holder.program.isEmpty()
+               ? QStringLiteral("in use by process %1").arg(holder.pid)
+               : QStringLiteral("in use by process %1 (%2)").arg(holder.pid).arg(holder.program);
+}
+
+} // namespace
+
+QString lockedBy(const QString& device)
+{
+    const auto holder = lockHolder(device);
+    return holder ? inUseBy(*holder) : QString();
+}
+
 QString busyReason(const QString& device)
 {
     // QSerialPort says "permission" both for a device we may not open and for one another
     // program has locked or opened exclusively; only the first is about permissions.
-    const auto holder = findPortHolder(device);
-    if (holder) {
-        return holder->program.isEmpty() ? QStringLiteral("in use by process %1").arg(holder->pid)
-                                         : QStringLiteral("in use by process %1 (%2)")
-                                               .arg(holder->pid)
-                                               .arg(holder->program);
-    }
+    if (const auto holder = findPortHolder(device))
+        return inUseBy(*holder);
     if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0)
         return QStringLiteral("in use by another program");
     return {};
