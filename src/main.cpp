@@ -96,7 +96,8 @@ int main(int argc, char* argv[])
             error = parser.errorText();
             if (error.endsWith(u'.'))
                 error.chop(1);
-            error[0] = error[0].toLower();
+            if (!error.isEmpty())
+                error[0] = error[0].toLower();
         }
         print(stderr, QStringLiteral("kibro: %1; see kibro --help\n").arg(error));
         return 1;
