@@ -2,7 +2,9 @@
 # are built. The shared files hold none: a port adds files here and leaves them alone.
 #
 # Each layer compiles its list: KIBRO_CORE_PLATFORM, KIBRO_SERIAL_PLATFORM,
-# KIBRO_TRANSFER_PLATFORM and KIBRO_UI_PLATFORM, named relative to the layer's folder.
+# KIBRO_TRANSFER_PLATFORM and KIBRO_UI_PLATFORM, named relative to the layer's folder; the
+# program itself KIBRO_PROGRAM_PLATFORM (relative to src/), with the libraries it needs in
+# KIBRO_PROGRAM_PLATFORM_LIBRARIES.
 #
 # Linux is the only platform built and tested here. A Windows or macOS port adds these files,
 # with what is already known of them:
@@ -18,12 +20,14 @@
 #     portinfo_win.cpp    describeDevice from QSerialPortInfo::availablePorts(), matched by
 #                         port name (any case) or system location
 #     portmap_win.cpp     COM<n> opens "COM<n>" for n > 0; a stored name is taken as written
+#     displayprobe_none.cpp  unreachableDisplay returns nothing: Windows always has a display
 #     fileread_win.cpp    the file opened, sized and read through QFile
 #     waketimer_portable.cpp, diskwatch_portable.cpp (below)
 #   macOS
 #     the *_unix.cpp files; portholder from lock files only (no /proc);
 #     portinfo_mac.cpp    as portinfo_win.cpp
 #     portmap_mac.cpp     COM1 /dev/cu.usbserial, COM2 /dev/cu.usbmodem, no others
+#     displayprobe_none.cpp (as for Windows)
 #     waketimer_portable.cpp, diskwatch_portable.cpp (below)
 
 # The Qt-only wake timer (whole milliseconds) and disk watching (QFileSystemWatcher, volumes
@@ -42,6 +46,11 @@ set(KIBRO_SERIAL_PLATFORM
     serialport_unix.cpp portholder_linux.cpp portinfo_linux.cpp portmap_linux.cpp)
 set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_linux.cpp)
 set(KIBRO_UI_PLATFORM diskwatch_linux.cpp)
+# The program asks the X server itself whether it can be reached, before Qt aborts on it.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(KIBRO_XCB_CLIENT REQUIRED IMPORTED_TARGET xcb)
+set(KIBRO_PROGRAM_PLATFORM displayprobe_xcb.cpp)
+set(KIBRO_PROGRAM_PLATFORM_LIBRARIES PkgConfig::KIBRO_XCB_CLIENT)
 if(KIBRO_PORTABLE_FALLBACKS)
     set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_portable.cpp)
     set(KIBRO_UI_PLATFORM diskwatch_portable.cpp)

@@ -62,11 +62,20 @@ QString ProgramProcess::writeSample(const QString& name, const QByteArray& bytes
 }
 
 QString ProgramProcess::start(const QString& program, const QStringList& arguments,
-                              const QString& workingDirectory, const QString& platform)
+                              const QString& workingDirectory, const QString& platform,
+                              const QString& xDisplay)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    if (platform.isEmpty()) {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET",
+                                 "XDG_SESSION_TYPE"})
+            env.remove(QString::fromLatin1(name));
+        if (!xDisplay.isEmpty())
+            env.insert(QStringLiteral("DISPLAY"), xDisplay);
+    } else {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    }
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(workingDirectory);
     m_process.start(program, arguments);

@@ -23,9 +23,11 @@ public:
     // A sample file with a fixed time stamp, so screenshots stay the same from run to run.
     [[nodiscard]] QString writeSample(const QString& name, const QByteArray& bytes);
     // Starts the program on the given platform with the store in place. Why it failed, or "".
+    // No platform: none named and no display to find but xDisplay, when given.
     [[nodiscard]] QString start(const QString& program, const QStringList& arguments,
                                 const QString& workingDirectory,
-                                const QString& platform = QStringLiteral("xcb"));
+                                const QString& platform = QStringLiteral("xcb"),
+                                const QString& xDisplay = {});
 
     [[nodiscard]] QString configDir() const { return m_work.filePath(QStringLiteral("config")); }
     [[nodiscard]] QString samplesDir() const { return m_work.filePath(QStringLiteral("samples")); }
