@@ -7,6 +7,9 @@
 #include <QSocketNotifier>
 #include <QStorageInfo>
 
+#include <algorithm>
+#include <utility>
+
 namespace kibro {
 
 namespace {
@@ -24,8 +27,7 @@ void settleStart(QTimer& settle)
 DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
 {
     m_settle.setSingleShot(true);
-    m_settle.setInterval(kSettle);
-    connect(&m_settle, &QTimer::timeout, this, &DirectoryWatcher::changed);
+    connect(&m_settle, &QTimer::timeout, this, &DirectoryWatcher::passOn);
     m_fd = platform::openDirectoryEvents();
     if (m_fd >= 0) {
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
@@ -33,8 +35,10 @@ DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
         return;
     }
     m_fallback = new QFileSystemWatcher(this);
-    connect(m_fallback, &QFileSystemWatcher::directoryChanged, this,
-            [this] { settleStart(m_settle); });
+    connect(m_fallback, &QFileSystemWatcher::directoryChanged, this, [this] {
+        m_whole = true;
+        schedule();
+    });
 }
 
 DirectoryWatcher::~DirectoryWatcher()
@@ -47,9 +51,11 @@ DirectoryWatcher::~DirectoryWatcher()
 
 void DirectoryWatcher::watch(const NativePath& path)
 {
+    m_names.clear();
+    m_whole = false;
     if (m_fd >= 0) {
         // Added again even for the same path: the directory there may be another one now (a
-        // volume unmounted from it), and the same one keeps its watch.
+        // volume mounted on it or unmounted from it), and the same one keeps its watch.
         const int watch = path.isEmpty() ? -1 : platform::addDirectoryWatch(m_fd, path);
         if (m_watch >= 0 && m_watch != watch)
             platform::removeDirectoryWatch(m_fd, m_watch);
@@ -66,10 +72,73 @@ void DirectoryWatcher::watch(const NativePath& path)
         m_fallback->addPath(fromNativePath(path));
 }
 
+void DirectoryWatcher::catchUp()
+{
+    if (m_fd >= 0)
+        takeEvents();
+    passOn();
+}
+
 void DirectoryWatcher::onNotified()
 {
-    if (platform::drainDirectoryEvents(m_fd))
-        settleStart(m_settle);
+    takeEvents();
+    if (m_whole || !m_names.isEmpty())
+        schedule();
+}
+
+void DirectoryWatcher::takeEvents()
+{
+    for (const platform::DirectoryEvent& event : platform::takeDirectoryEvents(m_fd)) {
+        // News of a directory watched before, or of the watch's own removal, is not news.
+        if (event.watch != m_watch && !(event.whole && event.watch < 0))
+            continue;
+        if (event.whole)
+            m_whole = true;
+        else
+            m_names.insert(event.name);
+    }
+}
+
+void DirectoryWatcher::schedule()
+{
+    if (m_settle.isActive())
+        return;
+    using namespace std::chrono;
+    const auto costly = ceil<milliseconds>(m_quietUntil - steady_clock::now());
+    m_settle.start(std::max<milliseconds>(kSettle, costly));
+}
+
+void DirectoryWatcher::passOn()
+{
+    m_settle.stop();
+    if (m_path.isEmpty() || (!m_whole && m_names.isEmpty()))
+        return;
+    const auto start = std::chrono::steady_clock::now();
+    if (m_whole) {
+        m_whole = false;
+        m_names.clear();
+        emit changed();
+    } else {
+        // Only what the names are now counts: a file made and deleted in between is no news.
+        QList<DirectoryEntry> present;
+        QList<QByteArray> gone;
+        for (const QByteArray& name : std::exchange(m_names, {})) {
+            switch (platform::entryKind(childPath(m_path, name))) {
+            case platform::EntryKind::Absent:
+                gone.append(name);
+                break;
+            case platform::EntryKind::File:
+                present.append({name, false});
+                break;
+            case platform::EntryKind::Directory:
+                present.append({name, true});
+                break;
+            }
+        }
+        emit entriesChanged(present, gone);
+    }
+    const auto end = std::chrono::steady_clock::now();
+    m_quietUntil = end + kCostFactor * (end - start);
 }
 
 VolumeWatcher::VolumeWatcher(QObject* parent) : QObject(parent)

@@ -1,9 +1,11 @@
 #include "diskwatch_platform.h"
 
 #include <array>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kibro::platform {
@@ -26,13 +28,39 @@ void removeDirectoryWatch(int handle, int watch)
     ::inotify_rm_watch(handle, watch);
 }
 
-bool drainDirectoryEvents(int handle)
+QList<DirectoryEvent> takeDirectoryEvents(int handle)
 {
-    bool any = false;
-    std::array<char, 4096> buffer{};
-    while (::read(handle, buffer.data(), buffer.size()) > 0)
-        any = true;
-    return any;
+    // Lost news (overflow), or the directory itself gone, moved or unmounted: list anew.
+    constexpr uint32_t kWhole =
+        IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+    QList<DirectoryEvent> events;
+    alignas(inotify_event) std::array<char, 16384> buffer{};
+    for (;;) {
+        const ssize_t got = ::read(handle, buffer.data(), buffer.size());
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+            inotify_event event{};
+            std::memcpy(&event, buffer.data() + at, sizeof event);
+            const char* name = buffer.data() + at + sizeof event;
+            at += static_cast<ssize_t>(sizeof event + event.len);
+            const bool whole = (event.mask & kWhole) != 0;
+            // The name is padded with NULs to its length.
+            events.append(
+                {event.wd, whole || event.len == 0 ? QByteArray() : QByteArray(name), whole});
+        }
+    }
+    return events;
+}
+
+EntryKind entryKind(const NativePath& path)
+{
+    struct stat status
+    {
+    };
+    if (::stat(path.constData(), &status) != 0)
+        return ::lstat(path.constData(), &status) == 0 ? EntryKind::File : EntryKind::Absent;
+    return S_ISDIR(status.st_mode) ? EntryKind::Directory : EntryKind::File;
 }
 
 int openMountTable()

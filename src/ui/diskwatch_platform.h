@@ -5,15 +5,30 @@
 
 #include "filenames.h"
 
+#include <QList>
+
 namespace kibro::platform {
+
+// One entry's news: its name in the watched directory, or none when the whole directory
+// must be listed anew (it went, or news was lost).
+struct DirectoryEvent
+{
+    int watch = -1;
+    QByteArray name;
+    bool whole = false;
+};
+
+enum class EntryKind { Absent, File, Directory };
 
 // A handle that turns readable when a watched directory's entries change, or -1.
 [[nodiscard]] int openDirectoryEvents();
 // Watches a directory by its bytes; the watch, or -1 when it cannot.
 [[nodiscard]] int addDirectoryWatch(int handle, const NativePath& path);
 void removeDirectoryWatch(int handle, int watch);
-// Takes every waiting event; whether there were any.
-[[nodiscard]] bool drainDirectoryEvents(int handle);
+// Takes every waiting event.
+[[nodiscard]] QList<DirectoryEvent> takeDirectoryEvents(int handle);
+// What stands at path now; a link counts as what it points to.
+[[nodiscard]] EntryKind entryKind(const NativePath& path);
 
 // The mount table, marked exceptional on every mount and unmount, or -1.
 [[nodiscard]] int openMountTable();

@@ -1,5 +1,7 @@
 #include "diskwatch_platform.h"
 
+#include <QFileInfo>
+
 // No news of the system's own: QFileSystemWatcher watches the directory and the volumes are
 // polled.
 namespace kibro::platform {
@@ -16,9 +18,17 @@ int addDirectoryWatch(int, const NativePath&)
 
 void removeDirectoryWatch(int, int) {}
 
-bool drainDirectoryEvents(int)
+QList<DirectoryEvent> takeDirectoryEvents(int)
 {
-    return false;
+    return {};
+}
+
+EntryKind entryKind(const NativePath& path)
+{
+    const QFileInfo info(fromNativePath(path));
+    if (!info.exists() && !info.isSymLink())
+        return EntryKind::Absent;
+    return info.isDir() ? EntryKind::Directory : EntryKind::File;
 }
 
 int openMountTable()

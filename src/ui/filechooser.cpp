@@ -3,7 +3,6 @@
 #include "diskwatch.h"
 
 #include <QDir>
-#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
@@ -43,7 +42,7 @@ private:
     }
 };
 
-bool isHidden(const QByteArray& name)
+bool isHiddenName(const QByteArray& name)
 {
     return name.startsWith('.');
 }
@@ -54,20 +53,107 @@ struct Shown
     QByteArray name;
 };
 
-// The entries of one kind, hidden ones left out, by their readable names as the eye sorts.
+// Readable names as the eye sorts them; the bytes settle names that read the same.
+bool shownBefore(const QString& text, const QByteArray& key, const QString& otherText,
+                 const QByteArray& otherKey)
+{
+    const int order = QString::compare(text, otherText, Qt::CaseInsensitive);
+    return order != 0 ? order < 0 : key < otherKey;
+}
+
+// The entries of one kind, hidden ones left out, in the order they are shown.
 QList<Shown> shownEntries(const QList<DirectoryEntry>& entries, bool directories)
 {
     QList<Shown> shown;
     for (const DirectoryEntry& entry : entries) {
-        if (entry.isDirectory == directories && !isHidden(entry.name))
+        if (entry.isDirectory == directories && !isHiddenName(entry.name))
             shown.append({readableName(entry.name), entry.name});
     }
     std::sort(shown.begin(), shown.end(), [](const Shown& a, const Shown& b) {
-        const int order = QString::compare(a.text, b.text, Qt::CaseInsensitive);
-        return order != 0 ? order < 0 : a.name < b.name;
+        return shownBefore(a.text, a.name, b.text, b.name);
     });
     return shown;
 }
+
+QByteArray keyOf(const QListWidgetItem* item)
+{
+    return item ? item->data(kPathRole).toByteArray() : QByteArray();
+}
+
+// The row, from first on, where an entry stands or would stand in the shown order.
+int sortedRow(const QListWidget& list, int first, const QString& text, const QByteArray& key)
+{
+    int low = first;
+    int high = list.count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const QListWidgetItem* item = list.item(middle);
+        if (shownBefore(item->text(), keyOf(item), text, key))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+QListWidgetItem* sortedItem(const QListWidget& list, int first, const QString& text,
+                            const QByteArray& key)
+{
+    const int row = sortedRow(list, first, text, key);
+    QListWidgetItem* item = row < list.count() ? list.item(row) : nullptr;
+    return keyOf(item) == key ? item : nullptr;
+}
+
+// Takes an entry out; when it was the selected one, nothing is selected instead of whatever
+// row would slide under it.
+void removeItem(QListWidget& list, QListWidgetItem* item)
+{
+    if (item == list.currentItem()) {
+        list.setCurrentItem(nullptr);
+        list.clearSelection();
+    }
+    delete list.takeItem(list.row(item));
+}
+
+// Keeps the entry the user looks at where it stands on screen while rows come and go around
+// it, by its name: the selected one when it is in sight, otherwise the top one.
+class ViewAnchor
+{
+public:
+    explicit ViewAnchor(QListWidget& list) : m_list(list)
+    {
+        const int top = list.indexAt(QPoint(0, 0)).row();
+        if (top < 0)
+            return;
+        const int current = list.currentRow();
+        const QRect sight = list.viewport()->rect();
+        const bool currentInSight =
+            current >= 0 && sight.intersects(list.visualItemRect(list.item(current)));
+        const int anchor = currentInSight ? current : top;
+        m_key = keyOf(list.item(anchor));
+        m_offset = anchor - top;
+    }
+    ViewAnchor(const ViewAnchor&) = delete;
+    ViewAnchor& operator=(const ViewAnchor&) = delete;
+
+    void restore()
+    {
+        if (m_key.isEmpty())
+            return;
+        for (int row = 0; row < m_list.count(); ++row) {
+            if (keyOf(m_list.item(row)) == m_key) {
+                m_list.scrollToItem(m_list.item(std::max(0, row - m_offset)),
+                                    QAbstractItemView::PositionAtTop);
+                return;
+            }
+        }
+    }
+
+private:
+    QListWidget& m_list;
+    QByteArray m_key;
+    int m_offset = 0;
+};
 
 bool holds(const NativePath& root, const NativePath& path)
 {
@@ -124,6 +210,7 @@ void DriveList::refresh()
         selectVolumeOf(m_folder);
     else if (const int index = findData(before); index >= 0)
         setCurrentIndex(index);
+    emit volumesChanged();
 }
 
 void DriveList::followFolder(const NativePath& path)
@@ -158,6 +245,7 @@ DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent)
             [this](QListWidgetItem* item) { setNativePath(item->data(kPathRole).toByteArray()); });
     m_watcher = new DirectoryWatcher(this);
     connect(m_watcher, &DirectoryWatcher::changed, this, &DirectoryList::refresh);
+    connect(m_watcher, &DirectoryWatcher::entriesChanged, this, &DirectoryList::applyEntries);
 }
 
 bool DirectoryList::setPath(const QString& path)
@@ -172,10 +260,11 @@ bool DirectoryList::setNativePath(const NativePath& path)
     if (!entries)
         return false;
 
-    // Listing the same directory again keeps a subdirectory the user had moved to selected.
-    NativePath selected;
-    if (clean == m_path && currentItem() && currentRow() > m_folderRow)
-        selected = currentItem()->data(kPathRole).toByteArray();
+    // Listing the same directory again keeps the entry the user had moved to, by its path,
+    // and where it stood on screen; an entry that is gone leaves nothing selected.
+    const bool same = clean == m_path;
+    const NativePath selected = same ? keyOf(currentItem()) : NativePath();
+    ViewAnchor anchor(*this);
 
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -196,12 +285,20 @@ bool DirectoryList::setNativePath(const NativePath& path)
         add(openIcon, readableName(name), ancestor, depth++);
     }
     m_folderRow = count() - 1;
-    setCurrentRow(m_folderRow);
-    for (const Shown& child : shownEntries(*entries, true)) {
-        QListWidgetItem* item = add(closedIcon, child.text, childPath(clean, child.name), depth);
-        if (item->data(kPathRole).toByteArray() == selected)
-            setCurrentItem(item);
+    for (const Shown& child : shownEntries(*entries, true))
+        add(closedIcon, child.text, childPath(clean, child.name), depth);
+    if (!same) {
+        setCurrentRow(m_folderRow);
+    } else if (!selected.isEmpty()) {
+        for (int row = 0; row < count(); ++row) {
+            if (keyOf(item(row)) == selected)
+                setCurrentRow(row);
+        }
     }
+    // Laid out now, not at the next turn of the event loop: the watcher counts the cost.
+    executeDelayedItemsLayout();
+    if (same)
+        anchor.restore();
 
     m_path = clean;
     m_watcher->watch(m_path);
@@ -216,6 +313,42 @@ void DirectoryList::refresh()
     const NativePath parent = nearestExistingDirectory(m_path);
     if (parent.isEmpty() || !setNativePath(parent))
         m_watcher->watch({});
+}
+
+void DirectoryList::catchUp()
+{
+    m_watcher->catchUp();
+}
+
+void DirectoryList::applyEntries(const QList<DirectoryEntry>& present,
+                                 const QList<QByteArray>& gone)
+{
+    ViewAnchor anchor(*this);
+    const int first = m_folderRow + 1;
+    const auto remove = [&](const QByteArray& name) {
+        const NativePath path = childPath(m_path, name);
+        if (QListWidgetItem* item = sortedItem(*this, first, readableName(name), path))
+            removeItem(*this, item);
+    };
+    for (const DirectoryEntry& entry : present) {
+        if (!entry.isDirectory || isHiddenName(entry.name)) {
+            remove(entry.name);
+            continue;
+        }
+        const QString text = readableName(entry.name);
+        const NativePath path = childPath(m_path, entry.name);
+        if (sortedItem(*this, first, text, path))
+            continue;
+        auto* item = new QListWidgetItem(style()->standardIcon(QStyle::SP_DirClosedIcon), text);
+        item->setData(kPathRole, path);
+        item->setData(kDepthRole, first);
+        insertItem(sortedRow(*this, first, text, path), item);
+    }
+    for (const QByteArray& name : gone)
+        remove(name);
+    executeDelayedItemsLayout();
+    anchor.restore();
+    emit entriesChanged(present, gone);
 }
 
 FileList::FileList(QWidget* parent) : QListWidget(parent)
@@ -254,7 +387,7 @@ bool FileList::setNativePath(const NativePath& path)
         return false;
     const bool same = path == m_nativePath;
     const QByteArray selected = same ? nativeFileName() : QByteArray();
-    const int scroll = same ? verticalScrollBar()->value() : 0;
+    ViewAnchor anchor(*this);
 
     clear();
     for (const Shown& file : shownEntries(*entries, false)) {
@@ -263,10 +396,36 @@ bool FileList::setNativePath(const NativePath& path)
         if (!selected.isEmpty() && file.name == selected)
             setCurrentItem(item);
     }
+    executeDelayedItemsLayout();
     if (same)
-        verticalScrollBar()->setValue(scroll);
+        anchor.restore();
     m_nativePath = path;
     return true;
+}
+
+void FileList::applyEntries(const QList<DirectoryEntry>& present, const QList<QByteArray>& gone)
+{
+    ViewAnchor anchor(*this);
+    const auto remove = [this](const QByteArray& name) {
+        if (QListWidgetItem* item = sortedItem(*this, 0, readableName(name), name))
+            removeItem(*this, item);
+    };
+    for (const DirectoryEntry& entry : present) {
+        if (entry.isDirectory || isHiddenName(entry.name)) {
+            remove(entry.name);
+            continue;
+        }
+        const QString text = readableName(entry.name);
+        if (sortedItem(*this, 0, text, entry.name))
+            continue;
+        auto* item = new QListWidgetItem(text);
+        item->setData(kPathRole, entry.name);
+        insertItem(sortedRow(*this, 0, text, entry.name), item);
+    }
+    for (const QByteArray& name : gone)
+        remove(name);
+    executeDelayedItemsLayout();
+    anchor.restore();
 }
 
 bool FileList::selectFile(const QString& name)

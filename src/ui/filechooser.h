@@ -28,11 +28,14 @@ public:
     // Selects the volume that holds path, without raising a change, and keeps doing so when
     // the volumes change.
     void followFolder(const NativePath& path);
+    // Reads the volumes again; raises volumesChanged.
     void refresh();
 
 signals:
     // Raised on every choice, the drive already shown included: choosing it lists it anew.
     void driveChanged(const QString& root);
+    // A volume may have been mounted over or unmounted from any folder.
+    void volumesChanged();
 
 private:
     void selectVolumeOf(const NativePath& path);
@@ -58,12 +61,18 @@ public:
     bool setNativePath(const NativePath& path);
     // Lists the current directory again; if it is gone, its nearest existing parent.
     void refresh();
+    // Takes in at once what the disk has said of the current directory so far.
+    void catchUp();
 
 signals:
     // Raised on every listing, the same directory's included.
     void listed();
+    // Entries of the current directory changed by name, without a listing.
+    void entriesChanged(const QList<kibro::DirectoryEntry>& present, const QList<QByteArray>& gone);
 
 private:
+    void applyEntries(const QList<DirectoryEntry>& present, const QList<QByteArray>& gone);
+
     NativePath m_path;
     int m_folderRow = -1;
     DirectoryWatcher* m_watcher = nullptr;
@@ -86,6 +95,8 @@ public:
     [[nodiscard]] NativePath nativeFilePath() const;
     // Lists a directory; listing the one shown again keeps the selected file selected.
     bool setNativePath(const NativePath& path);
+    // Takes in entries of the shown directory changed by name: files added or gone.
+    void applyEntries(const QList<DirectoryEntry>& present, const QList<QByteArray>& gone);
     // Selects a file by name as a click would, for keyboard-free use and tests.
     bool selectFile(const QString& name);
     // Selects a file without raising a click.

@@ -112,6 +112,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     connect(m_driveList, &DriveList::driveChanged, this, &MainWindow::onDriveChanged);
     connect(m_directoryList, &DirectoryList::listed, this, &MainWindow::onDirectoryChanged);
+    connect(m_directoryList, &DirectoryList::entriesChanged, this,
+            [this](const QList<DirectoryEntry>& present, const QList<QByteArray>& gone) {
+                if (m_fileList->nativePath() == m_directoryList->nativePath())
+                    m_fileList->applyEntries(present, gone);
+            });
+    // A volume mounted over the shown folder hides what was listed: list what is there now.
+    connect(m_driveList, &DriveList::volumesChanged, m_directoryList, &DirectoryList::refresh);
     connect(m_fileList, &FileList::fileClicked, this, &MainWindow::onFileClicked);
 
     // The lists start at the process's current directory, or the nearest that still exists.
