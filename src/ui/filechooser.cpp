@@ -201,15 +201,17 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent)
 
 void DriveList::refresh()
 {
-    const QSignalBlocker blocker(this);
-    const QString before = drive();
-    clear();
-    for (const QString& root : VolumeWatcher::volumeRoots())
-        addItem(QDir::toNativeSeparators(root), root);
-    if (!m_folder.isEmpty())
-        selectVolumeOf(m_folder);
-    else if (const int index = findData(before); index >= 0)
-        setCurrentIndex(index);
+    {
+        const QSignalBlocker blocker(this);
+        const QString before = drive();
+        clear();
+        for (const QString& root : VolumeWatcher::volumeRoots())
+            addItem(QDir::toNativeSeparators(root), root);
+        if (!m_folder.isEmpty())
+            selectVolumeOf(m_folder);
+        else if (const int index = findData(before); index >= 0)
+            setCurrentIndex(index);
+    }
     emit volumesChanged();
 }
 

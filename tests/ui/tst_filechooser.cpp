@@ -119,6 +119,12 @@ private slots:
     void choosingTheShownAgainListsAnew();
     void listsFollowTheDisk();
     void busyFolderIsStillListed();
+    void selectionStaysOnItsEntry_data();
+    void selectionStaysOnItsEntry();
+    void churnIsTakenInByName_data();
+    void churnIsTakenInByName();
+    void volumeOverShownFolder_data();
+    void volumeOverShownFolder();
     void shownFolderGoes_data();
     void shownFolderGoes();
     void typeAheadMatchesFolderNames_data();
@@ -248,6 +254,159 @@ void FileChooserTest::busyFolderIsStillListed()
     writer.start(20ms);
     QTRY_VERIFY_WITH_TIMEOUT(rig.files().count() >= 3, 10000);
     writer.stop();
+}
+
+void FileChooserTest::selectionStaysOnItsEntry_data()
+{
+    QTest::addColumn<bool>("folders");
+    QTest::addColumn<bool>("byName");
+    QTest::addColumn<bool>("selectedGoes");
+    for (const bool folders : {false, true}) {
+        for (const bool byName : {false, true}) {
+            for (const bool goes : {false, true}) {
+                QTest::addRow("%s, %s, %s", folders ? "folders" : "files",
+                              byName ? "told by name" : "listed anew",
+                              goes ? "the selected one goes" : "entries added before it")
+                    << folders << byName << goes;
+            }
+        }
+    }
+}
+
+void FileChooserTest::selectionStaysOnItsEntry()
+{
+    QFETCH(bool, folders);
+    QFETCH(bool, byName);
+    QFETCH(bool, selectedGoes);
+    Rig rig;
+    QVERIFY(rig.ready());
+    const auto make = [&](const QByteArray& stem) {
+        return folders ? ::mkdir(rig.at(stem).constData(), 0755) == 0
+                       : writeRawFile(rig.at(stem + ".BAS"));
+    };
+    const auto textOf = [&](const QByteArray& stem) {
+        return QString::fromLatin1(folders ? stem : stem + ".BAS");
+    };
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(make("F" + QByteArray::number(i).rightJustified(2, '0')));
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
+    QListWidget& list = folders ? static_cast<QListWidget&>(rig.folders()) : rig.files();
+    QListWidgetItem* chosen = itemShowing(&list, textOf("F40"));
+    QVERIFY(chosen);
+    list.setCurrentItem(chosen);
+    list.scrollToItem(chosen, QAbstractItemView::PositionAtCenter);
+    const int shownAt = list.visualItemRect(chosen).top();
+    const int rows = list.count();
+
+    if (selectedGoes) {
+        const QByteArray path = rig.at(folders ? "F40" : "F40.BAS");
+        QVERIFY((folders ? ::rmdir(path.constData()) : ::unlink(path.constData())) == 0);
+    }
+    for (int i = 0; i < 5 && !selectedGoes; ++i)
+        QVERIFY(make("E" + QByteArray::number(i)));
+    // No turn of the event loop in between: only the call takes the changes in.
+    if (byName)
+        rig.folders().catchUp();
+    else
+        rig.folders().refresh();
+
+    QCOMPARE(list.count(), rows + (selectedGoes ? -1 : 5));
+    if (selectedGoes) {
+        // No row is taken for the one that went.
+        QCOMPARE(list.currentItem(), nullptr);
+        QVERIFY(list.selectedItems().isEmpty());
+        return;
+    }
+    QVERIFY(list.currentItem());
+    QCOMPARE(list.currentItem()->text(), textOf("F40"));
+    QCOMPARE(list.selectedItems(), QList<QListWidgetItem*>{list.currentItem()});
+    // Where the user saw it, not pushed down by the rows added above.
+    QCOMPARE(list.visualItemRect(list.currentItem()).top(), shownAt);
+}
+
+void FileChooserTest::churnIsTakenInByName_data()
+{
+    QTest::addColumn<bool>("folders");
+    QTest::newRow("files") << false;
+    QTest::newRow("folders") << true;
+}
+
+void FileChooserTest::churnIsTakenInByName()
+{
+    QFETCH(bool, folders);
+    Rig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(writeRawFile(rig.at("KEEP.BAS")));
+    QVERIFY(::mkdir(rig.at("KEEP").constData(), 0755) == 0);
+    QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
+    const QStringList filesBefore = texts(&rig.files());
+    const QStringList foldersBefore = texts(&rig.folders());
+    QSignalSpy listings(&rig.folders(), &kibro::DirectoryList::listed);
+
+    // A burst of entries made and deleted, as a build writes temporary files, then one that
+    // stays. The watcher sees it all as it happens.
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray path = rig.at("TMP" + QByteArray::number(i));
+        if (folders)
+            QVERIFY(::mkdir(path.constData(), 0755) == 0 && ::rmdir(path.constData()) == 0);
+        else
+            QVERIFY(writeRawFile(path) && ::unlink(path.constData()) == 0);
+    }
+    QVERIFY(folders ? ::mkdir(rig.at("LAST").constData(), 0755) == 0
+                    : writeRawFile(rig.at("LAST")));
+    QListWidget& list = folders ? static_cast<QListWidget&>(rig.folders()) : rig.files();
+    QTRY_VERIFY(itemShowing(&list, QStringLiteral("LAST")));
+
+    // Taken in row by row: not one listing of the folder, however much it churned.
+    QCOMPARE(listings.count(), 0);
+    QCOMPARE(texts(&rig.files()), filesBefore + (folders ? QStringList() : QStringList{"LAST"}));
+    QCOMPARE(texts(&rig.folders()),
+             foldersBefore + (folders ? QStringList{"LAST"} : QStringList()));
+}
+
+void FileChooserTest::volumeOverShownFolder_data()
+{
+    QTest::addColumn<bool>("mounted");
+    QTest::newRow("the volumes read again, by hand") << false;
+    QTest::newRow("a folder bind-mounted over the shown one") << true;
+}
+
+void FileChooserTest::volumeOverShownFolder()
+{
+    QFETCH(bool, mounted);
+    if (mounted && !g_privateMounts)
+        QSKIP("needs a mount namespace of its own (root)");
+    Rig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(::mkdir(rig.at("SHOWN").constData(), 0755) == 0);
+    QVERIFY(writeRawFile(rig.at("SHOWN/UNDER.BAS")));
+    QVERIFY(::mkdir(rig.at("VOL").constData(), 0755) == 0);
+    QVERIFY(::mkdir(rig.at("VOL/SUB").constData(), 0755) == 0);
+    QVERIFY(writeRawFile(rig.at("VOL/ON-VOLUME.BAS")));
+    QVERIFY(rig.folders().setNativePath(rig.at("SHOWN")));
+    QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("UNDER.BAS")});
+
+    const NativePath shown = rig.at("SHOWN");
+    auto unmount = qScopeGuard([&] { ::umount2(shown.constData(), MNT_DETACH); });
+    if (!mounted) {
+        unmount.dismiss();
+        // Another folder where the shown one was, and no turn of the event loop for its
+        // watch to say so: only the volumes read again list it.
+        QVERIFY(::rename(shown.constData(), rig.at("OLD").constData()) == 0);
+        QVERIFY(::rename(rig.at("VOL").constData(), shown.constData()) == 0);
+        rig.drives().refresh();
+        QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("ON-VOLUME.BAS")});
+    } else {
+        QVERIFY(::mount(rig.at("VOL").constData(), shown.constData(), nullptr, MS_BIND, nullptr) ==
+                0);
+        QTRY_COMPARE(texts(&rig.files()), QStringList{QStringLiteral("ON-VOLUME.BAS")});
+    }
+    QCOMPARE(rig.folders().nativePath(), shown);
+    QCOMPARE(rig.folders().item(rig.folders().count() - 1)->text(), QStringLiteral("SUB"));
+    // What is shown is what a click sends.
+    QVERIFY(rig.files().selectFile(QStringLiteral("ON-VOLUME.BAS")));
+    QCOMPARE(rig.mainWindow().chosenNativePath(), kibro::childPath(shown, "ON-VOLUME.BAS"));
+    QVERIFY(rig.mainWindow().sendWindow());
 }
 
 void FileChooserTest::shownFolderGoes_data()
