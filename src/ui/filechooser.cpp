@@ -7,6 +7,7 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <optional>
 
 namespace kibro {
 
@@ -266,7 +267,9 @@ bool DirectoryList::setNativePath(const NativePath& path)
     // and where it stood on screen; an entry that is gone leaves nothing selected.
     const bool same = clean == m_path;
     const NativePath selected = same ? keyOf(currentItem()) : NativePath();
-    ViewAnchor anchor(*this);
+    std::optional<ViewAnchor> anchor;
+    if (same)
+        anchor.emplace(*this);
 
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -299,8 +302,8 @@ bool DirectoryList::setNativePath(const NativePath& path)
     }
     // Laid out now, not at the next turn of the event loop: the watcher counts the cost.
     executeDelayedItemsLayout();
-    if (same)
-        anchor.restore();
+    if (anchor)
+        anchor->restore();
 
     m_path = clean;
     m_watcher->watch(m_path);
@@ -389,7 +392,9 @@ bool FileList::setNativePath(const NativePath& path)
         return false;
     const bool same = path == m_nativePath;
     const QByteArray selected = same ? nativeFileName() : QByteArray();
-    ViewAnchor anchor(*this);
+    std::optional<ViewAnchor> anchor;
+    if (same)
+        anchor.emplace(*this);
 
     clear();
     for (const Shown& file : shownEntries(*entries, false)) {
@@ -399,8 +404,8 @@ bool FileList::setNativePath(const NativePath& path)
             setCurrentItem(item);
     }
     executeDelayedItemsLayout();
-    if (same)
-        anchor.restore();
+    if (anchor)
+        anchor->restore();
     m_nativePath = path;
     return true;
 }
