@@ -342,6 +342,8 @@ void FileChooserTest::churnIsTakenInByName()
     const QStringList filesBefore = texts(&rig.files());
     const QStringList foldersBefore = texts(&rig.folders());
     QSignalSpy listings(&rig.folders(), &kibro::DirectoryList::listed);
+    // A volume mounted elsewhere on the machine meanwhile lists anew, rightly.
+    QSignalSpy volumeChanges(&rig.drives(), &kibro::DriveList::volumesChanged);
 
     // A burst of entries made and deleted, as a build writes temporary files, then one that
     // stays. The watcher sees it all as it happens.
@@ -358,7 +360,7 @@ void FileChooserTest::churnIsTakenInByName()
     QTRY_VERIFY(itemShowing(&list, QStringLiteral("LAST")));
 
     // Taken in row by row: not one listing of the folder, however much it churned.
-    QCOMPARE(listings.count(), 0);
+    QCOMPARE(listings.count(), volumeChanges.count());
     QCOMPARE(texts(&rig.files()), filesBefore + (folders ? QStringList() : QStringList{"LAST"}));
     QCOMPARE(texts(&rig.folders()),
              foldersBefore + (folders ? QStringList{"LAST"} : QStringList()));
@@ -376,29 +378,36 @@ void FileChooserTest::volumeOverShownFolder()
     QFETCH(bool, mounted);
     if (mounted && !g_privateMounts)
         QSKIP("needs a mount namespace of its own (root)");
+    RawTemporaryDir disk;
+    const auto at = [&](const QByteArray& relative) {
+        return kibro::childPath(disk.path(), relative);
+    };
+    const NativePath shown = at("SHOWN");
+    QVERIFY(::mkdir(shown.constData(), 0755) == 0);
+    QVERIFY(writeRawFile(at("SHOWN/UNDER.BAS")));
+    QVERIFY(::mkdir(at("VOL").constData(), 0755) == 0);
+    QVERIFY(::mkdir(at("VOL/SUB").constData(), 0755) == 0);
+    QVERIFY(writeRawFile(at("VOL/ON-VOLUME.BAS")));
+    // Started in the folder: no other folder was watched before, whose leftover news could
+    // list it anew by chance.
+    const WorkingDirectory cwd(shown);
+    QVERIFY(cwd.entered());
     Rig rig;
     QVERIFY(rig.ready());
-    QVERIFY(::mkdir(rig.at("SHOWN").constData(), 0755) == 0);
-    QVERIFY(writeRawFile(rig.at("SHOWN/UNDER.BAS")));
-    QVERIFY(::mkdir(rig.at("VOL").constData(), 0755) == 0);
-    QVERIFY(::mkdir(rig.at("VOL/SUB").constData(), 0755) == 0);
-    QVERIFY(writeRawFile(rig.at("VOL/ON-VOLUME.BAS")));
-    QVERIFY(rig.folders().setNativePath(rig.at("SHOWN")));
+    QCOMPARE(rig.folders().nativePath(), shown);
     QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("UNDER.BAS")});
 
-    const NativePath shown = rig.at("SHOWN");
     auto unmount = qScopeGuard([&] { ::umount2(shown.constData(), MNT_DETACH); });
     if (!mounted) {
         unmount.dismiss();
         // Another folder where the shown one was, and no turn of the event loop for its
         // watch to say so: only the volumes read again list it.
-        QVERIFY(::rename(shown.constData(), rig.at("OLD").constData()) == 0);
-        QVERIFY(::rename(rig.at("VOL").constData(), shown.constData()) == 0);
+        QVERIFY(::rename(shown.constData(), at("OLD").constData()) == 0);
+        QVERIFY(::rename(at("VOL").constData(), shown.constData()) == 0);
         rig.drives().refresh();
         QCOMPARE(texts(&rig.files()), QStringList{QStringLiteral("ON-VOLUME.BAS")});
     } else {
-        QVERIFY(::mount(rig.at("VOL").constData(), shown.constData(), nullptr, MS_BIND, nullptr) ==
-                0);
+        QVERIFY(::mount(at("VOL").constData(), shown.constData(), nullptr, MS_BIND, nullptr) == 0);
         QTRY_COMPARE(texts(&rig.files()), QStringList{QStringLiteral("ON-VOLUME.BAS")});
     }
     QCOMPARE(rig.folders().nativePath(), shown);
