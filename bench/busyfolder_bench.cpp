@@ -1,8 +1,8 @@
 // The program showing a big folder that never rests: 20,000 files and one file created and
 // deleted 20 times a second by another process. Measures the idle program's CPU share there
-// (and in the same folder at rest), then a transfer behind the driver model (a 16550 at 9600
-// bit/s, 4 KiB) with the busy folder shown against a quiet one, in child processes that
-// preload the model. Prints one line a figure.
+// (in the same folder at rest, and growing by 20 files a second), then a transfer behind the driver
+// model (a 16550 at 9600 bit/s, 4 KiB) with the busy folder shown against a quiet one, in child
+// processes that preload the model. Prints one line a figure.
 #include "filechooser.h"
 #include "mainwindow.h"
 #include "pocketsim.h"
@@ -78,8 +78,8 @@ bool fillFolder(const QString& folder, int files)
 }
 
 // The other process: a file created and deleted `rate` times a second, a new name each time,
-// as a program writing temporary files does.
-int churn(const QString& folder, int rate)
+// as a program writing temporary files does; or created and kept, as a download folder grows.
+int churn(const QString& folder, int rate, bool keep)
 {
     const QByteArray base = QFile::encodeName(folder) + "/churn-";
     QTimer tick;
@@ -89,7 +89,8 @@ int churn(const QString& folder, int rate)
         const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
         if (fd >= 0)
             ::close(fd);
-        ::unlink(path.constData());
+        if (!keep)
+            ::unlink(path.constData());
     });
     tick.start(std::chrono::milliseconds(1000 / rate));
     return QCoreApplication::exec();
@@ -98,12 +99,14 @@ int churn(const QString& folder, int rate)
 class Churn
 {
 public:
-    Churn(const QString& folder, int rate)
+    Churn(const QString& folder, int rate, bool keep = false)
     {
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process.start(
-            QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--churn"), folder, QStringLiteral("--rate"), QString::number(rate)});
+        QStringList args{QStringLiteral("--churn"), folder, QStringLiteral("--rate"),
+                         QString::number(rate)};
+        if (keep)
+            args << QStringLiteral("--keep");
+        m_process.start(QCoreApplication::applicationFilePath(), args);
         m_process.waitForStarted();
     }
     ~Churn()
@@ -256,14 +259,15 @@ int main(int argc, char* argv[])
                                     QStringLiteral("n"), QStringLiteral("3"));
     QCommandLineOption churnOption(QStringLiteral("churn"), QStringLiteral("Internal."),
                                    QStringLiteral("folder"));
+    QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Internal."));
     QCommandLineOption transferOption(QStringLiteral("transfer"), QStringLiteral("Internal."),
                                       QStringLiteral("folder"));
-    parser.addOptions(
-        {filesOption, rateOption, secondsOption, repeatOption, churnOption, transferOption});
+    parser.addOptions({filesOption, rateOption, secondsOption, repeatOption, churnOption,
+                       keepOption, transferOption});
     parser.process(app);
     const int rate = std::max(1, parser.value(rateOption).toInt());
     if (parser.isSet(churnOption))
-        return churn(parser.value(churnOption), rate);
+        return churn(parser.value(churnOption), rate, parser.isSet(keepOption));
     if (parser.isSet(transferOption))
         return childTransfer(parser.value(transferOption));
 
@@ -292,6 +296,10 @@ int main(int argc, char* argv[])
             busyTimes.push_back(*busyTime);
             quietTimes.push_back(*quietTime);
         }
+    }
+    {
+        const Churn growing(busy.path(), rate, true);
+        measureIdle(busy.path(), "big folder growing", seconds);
     }
     if (busyTimes.empty())
         return 0;
