@@ -296,8 +296,10 @@ bool DirectoryList::setNativePath(const NativePath& path)
         setCurrentRow(m_folderRow);
     } else if (!selected.isEmpty()) {
         for (int row = 0; row < count(); ++row) {
-            if (keyOf(item(row)) == selected)
+            if (keyOf(item(row)) == selected) {
                 setCurrentRow(row);
+                break;
+            }
         }
     }
     // Laid out now, not at the next turn of the event loop: the watcher counts the cost.
