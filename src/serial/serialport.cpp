@@ -94,7 +94,14 @@ bool SerialPort::isOpen() const noexcept
 
 QString SerialPort::deviceName() const
 {
-    return m_portMap.device(m_portNumber);
+    return m_namedDevice.isEmpty() ? m_portMap.device(m_portNumber) : m_namedDevice;
+}
+
+void SerialPort::setDevice(const QString& device)
+{
+    if (isOpen())
+        refuse(ErrorNumber::PortAlreadyOpen, QStringLiteral("Port already open"));
+    m_namedDevice = device;
 }
 
 void SerialPort::close()

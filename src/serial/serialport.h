@@ -77,6 +77,9 @@ public:
 
     // The device the current port number opens (empty when it has none).
     [[nodiscard]] QString deviceName() const;
+    // A device opened whatever the port number, as a terminal user may name one; empty goes
+    // back to the port number's device.
+    void setDevice(const QString& device);
 
 signals:
     // Something on the line moved: bytes left for the driver, bytes arrived, or the port
@@ -99,6 +102,7 @@ private:
     PortMap m_portMap;
     qint16 m_portNumber = kDefaultPort;
     QString m_settings = kDefaultSettings.toString();
+    QString m_namedDevice;
     // The device last opened, for the messages about it.
     QString m_device;
     LineSettings m_line;

@@ -48,6 +48,8 @@ public:
     [[nodiscard]] bool isRunning() const noexcept { return m_outcome == Outcome::Running; }
     [[nodiscard]] qint16 cancelFlag() const noexcept { return m_cancelFlag; }
     [[nodiscard]] qint16 tickCount() const noexcept { return m_tickCount; }
+    // In the ten-tick pause the pocket computer's bytes call for.
+    [[nodiscard]] bool isPausing() const { return m_tickTimer.isActive(); }
     [[nodiscard]] qint64 bytesSent() const noexcept { return m_index; }
 
 signals:

@@ -30,13 +30,13 @@ QString ProgramProcess::storeFile() const
     return QDir(configDir()).filePath(QStringLiteral("QUEPA_Kibro.conf"));
 }
 
-QString ProgramProcess::prepare(bool portWorks)
+QString ProgramProcess::prepare(bool portWorks, const QStringList& simArgs)
 {
     if (!m_work.isValid())
         return QStringLiteral("no work folder: ") + m_work.errorString();
     if (!QDir().mkpath(configDir()) || !QDir().mkpath(samplesDir()))
         return QStringLiteral("cannot make the config and sample folders");
-    if (!m_sim.start(m_work.filePath(QStringLiteral("COM1"))))
+    if (!m_sim.start(m_work.filePath(QStringLiteral("COM1")), simArgs))
         return m_sim.errorString();
     QSettings store(storeFile(), QSettings::IniFormat);
     for (int port = 0; port <= 3; ++port)

@@ -19,7 +19,7 @@ public:
     ProgramProcess& operator=(const ProgramProcess&) = delete;
 
     // Folders, simulator and store; COM1 goes nowhere unless portWorks. Why it failed, or "".
-    [[nodiscard]] QString prepare(bool portWorks = true);
+    [[nodiscard]] QString prepare(bool portWorks = true, const QStringList& simArgs = {});
     // A sample file with a fixed time stamp, so screenshots stay the same from run to run.
     [[nodiscard]] QString writeSample(const QString& name, const QByteArray& bytes);
     // Starts the program on the given platform with the store in place. Why it failed, or "".

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "fileread.h"
+#include "serialport.h"
+#include "termination.h"
+#include "transferengine.h"
+#include "transferline.h"
+#include "waketimer.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+namespace kibro {
+
+// Exit statuses, as scripts and Makefiles read them.
+enum class SendStatus : int {
+    Sent = 0,
+    Usage = 1,
+    FileError = 2,
+    PortError = 3,
+    LineLost = 4,
+    Interrupted = 130, // SIGINT
+    Terminated = 143,  // SIGTERM
+};
+
+// What the command line asked for.
+struct SendRequest
+{
+    // A COM number, or a device when the user named one.
+    std::optional<qint16> portNumber;
+    QString device;
+    // 0 for the stored rate.
+    qint32 baud = 0;
+    bool quiet = false;
+    // A file, or "-" for standard input.
+    QString file;
+    // Standard input, read to its end before anything else happens.
+    QByteArray input;
+};
+
+// One send from a terminal: the port as the window would open it, the whole file read first,
+// then the window's engine byte by byte, a progress line on stderr, and an exit status.
+class TerminalSend : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TerminalSend(SendRequest request, QObject* parent = nullptr);
+
+    // Opens, reads and starts; done follows with the status (perhaps before this returns).
+    void start();
+
+signals:
+    void done(int status);
+
+private:
+    [[nodiscard]] bool openPort();
+    void onLoaded(FileRead read);
+    void send(QByteArray bytes);
+    void onFinished(TransferEngine::Outcome outcome);
+    void onTerminationRequested(int signalNumber);
+    void showProgress();
+    void finish(int status, const QString& line);
+
+    SendRequest m_request;
+    SerialPort m_serial;
+    SerialLine m_line{m_serial};
+    PreciseWakeTimer m_wake;
+    TransferEngine m_engine{m_line, m_wake, this};
+    FileLoader m_loader{this};
+    TerminationRequests m_termination;
+    qint64 m_total = 0;
+    QElapsedTimer m_clock;
+    // Redraws the progress line while the pocket computer holds the transfer.
+    QTimer m_redraw;
+    int m_cancelStatus = static_cast<int>(SendStatus::Interrupted);
+    bool m_showsProgress = false;
+    bool m_finished = false;
+};
+
+} // namespace kibro
