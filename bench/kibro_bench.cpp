@@ -33,6 +33,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -306,6 +307,47 @@ int childTransfer(int baud, const QByteArray& bytes)
     if (!result)
         return 3;
     printResult(result->cpuSeconds, result->wallSeconds);
+    return 0;
+}
+
+// kibro-send in a child of its own behind the driver model, started from a child of the bench
+// that has the simulator: until its exit, which comes once every byte is written.
+int childTerminalSend(int baud, const QByteArray& bytes)
+{
+    QTemporaryDir dir;
+    PocketSim sim;
+    if (!sim.start(dir.filePath(QStringLiteral("COM1"))))
+        return 2;
+    QFile file(dir.filePath(QStringLiteral("F.BIN")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return 2;
+    file.close();
+    QProcess send;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KIBRO_DRIVERMODEL_LIBRARY));
+    env.insert(QStringLiteral("KIBRO_DRIVER_MODEL_DEVICE"), sim.linkPath());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    send.setProcessEnvironment(env);
+    send.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    send.setStandardErrorFile(QProcess::nullDevice());
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    QElapsedTimer wall;
+    wall.start();
+    send.start(QStringLiteral(KIBRO_SEND_EXE),
+               {QStringLiteral("--quiet"), QStringLiteral("--port"), sim.linkPath(),
+                QStringLiteral("--baud"), QString::number(baud), file.fileName()});
+    if (!send.waitForFinished(900'000) || send.exitCode() != 0)
+        return 3;
+    const double wallSeconds = wall.nsecsElapsed() / 1e9;
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    const double cpu = seconds(after.ru_utime) + seconds(after.ru_stime) -
+                       seconds(before.ru_utime) - seconds(before.ru_stime);
+    if (!sim.waitForCount(bytes.size(), 60s))
+        return 3;
+    printResult(cpu, wallSeconds);
     return 0;
 }
 
@@ -597,8 +639,10 @@ int main(int argc, char* argv[])
     if (parser.isSet(childOption)) {
         const int baud = parser.value(childBaudOption).toInt();
         const QByteArray bytes = randomBytes(parser.value(sizeOption).toLongLong());
-        return parser.value(childOption) == u"busy" ? childBusyLoop(baud, bytes)
-                                                    : childTransfer(baud, bytes);
+        const QString mode = parser.value(childOption);
+        if (mode == u"busy")
+            return childBusyLoop(baud, bytes);
+        return mode == u"send" ? childTerminalSend(baud, bytes) : childTransfer(baud, bytes);
     }
     const QStringList drivers = parser.value(driversOption).split(u',');
 
@@ -689,6 +733,8 @@ int main(int argc, char* argv[])
                                      : std::nullopt;
             const auto offscreen = modelledRun(QStringLiteral("transfer"), driver,
                                                QStringLiteral("offscreen"), baud, size);
+            const auto terminal = modelledRun(QStringLiteral("send"), driver,
+                                              QStringLiteral("offscreen"), baud, size);
             QJsonObject row{{QStringLiteral("driver"), driver},
                             {QStringLiteral("baud"), baud},
                             {QStringLiteral("bytes"), size}};
@@ -710,7 +756,9 @@ int main(int argc, char* argv[])
                 row.insert(QStringLiteral("busy_loop"), figures(*busy));
             if (offscreen)
                 row.insert(QStringLiteral("offscreen"), figures(*offscreen));
-            complete = complete && busy && offscreen && (onX || !display);
+            if (terminal)
+                row.insert(QStringLiteral("kibro_send"), figures(*terminal));
+            complete = complete && busy && offscreen && terminal && (onX || !display);
 
             QString xText = QStringLiteral("failed");
             QString gapText;
@@ -747,6 +795,10 @@ int main(int argc, char* argv[])
                 std::printf("%-6s %6s %6s | %-11s | offscreen: %-14s | %-11s |\n", "", "", "", "",
                             qPrintable(cell(offscreen)),
                             qPrintable(QString::number(offscreen->maxGapMs, 'f', 2)));
+            if (terminal)
+                std::printf("%-6s %6s %6s | %-11s | kibro-send: %-13s| %-11s |\n", "", "", "", "",
+                            qPrintable(cell(terminal)),
+                            qPrintable(QString::number(terminal->maxGapMs, 'f', 2)));
             std::fflush(stdout);
             modelled.append(row);
         }

@@ -107,12 +107,14 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (parser.isSet(version)) {
-        print(stdout, QStringLiteral("%1 %2\n").arg(QLatin1String(kName), QStringLiteral(KIBRO_VERSION)));
+        print(stdout,
+              QStringLiteral("%1 %2\n").arg(QLatin1String(kName), QStringLiteral(KIBRO_VERSION)));
         return 0;
     }
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1)
-        return usageError(files.isEmpty() ? QStringLiteral("no FILE") : QStringLiteral("one FILE at most"));
+        return usageError(files.isEmpty() ? QStringLiteral("no FILE")
+                                          : QStringLiteral("one FILE at most"));
 
     kibro::SendRequest request;
     request.file = files.constFirst();
@@ -126,28 +128,30 @@ int main(int argc, char* argv[])
         else if (value.contains(u'/'))
             request.device = value;
         else
-            return usageError(QStringLiteral("--port takes COM0 to COM3 or a device path, not '%1'").arg(value));
+            return usageError(
+                QStringLiteral("--port takes COM0 to COM3 or a device path, not '%1'").arg(value));
     }
     if (parser.isSet(baud)) {
         bool number = false;
         request.baud = parser.value(baud).toInt(&number);
         if (!number || std::find(kRates.begin(), kRates.end(), request.baud) == kRates.end())
-            return usageError(QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 19200 or 38400, not '%1'")
-                                  .arg(parser.value(baud)));
+            return usageError(
+                QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 19200 or 38400, not '%1'")
+                    .arg(parser.value(baud)));
     }
     // Read whole before the port is taken, as the window reads a file before its first byte.
     if (request.file == u"-") {
         QString reason;
         if (!readStandardInput(request.input, reason)) {
-            print(stderr, QStringLiteral("%1: standard input: %2\n").arg(QLatin1String(kName), reason));
+            print(stderr,
+                  QStringLiteral("%1: standard input: %2\n").arg(QLatin1String(kName), reason));
             return static_cast<int>(kibro::SendStatus::FileError);
         }
     }
 
     kibro::TerminalSend send(std::move(request));
-    QObject::connect(&send, &kibro::TerminalSend::done, &app, [](int status) {
-        QCoreApplication::exit(status);
-    });
+    QObject::connect(&send, &kibro::TerminalSend::done, &app,
+                     [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&send, &kibro::TerminalSend::start, Qt::QueuedConnection);
     return QCoreApplication::exec();
 }

@@ -118,7 +118,8 @@ void TerminalSend::send(QByteArray bytes)
 {
     if (bytes.size() > std::numeric_limits<qint32>::max()) {
         finish(int(SendStatus::FileError),
-               m_request.file + QStringLiteral(": larger than the 2147483647 bytes a transfer counts"));
+               m_request.file +
+                   QStringLiteral(": larger than the 2147483647 bytes a transfer counts"));
         return;
     }
     m_total = bytes.size();
@@ -166,25 +167,25 @@ void TerminalSend::onFinished(TransferEngine::Outcome outcome)
     const QString where = m_serial.deviceName();
     switch (outcome) {
     case TransferEngine::Outcome::Completed:
-        finish(int(SendStatus::Sent),
-               QStringLiteral("sent %1 bytes of %2 to %3 at %4 bit/s in %5")
-                   .arg(sent)
-                   .arg(m_request.file == u"-" ? QStringLiteral("standard input")
-                                               : m_request.file)
-                   .arg(where)
-                   .arg(LineSettings::parse(m_serial.settings()).baudRate)
-                   .arg(QString::number(m_clock.nsecsElapsed() / 1e9, 'f', 1) +
-                        QStringLiteral(" s")));
+        finish(
+            int(SendStatus::Sent),
+            QStringLiteral("sent %1 bytes of %2 to %3 at %4 bit/s in %5")
+                .arg(sent)
+                .arg(m_request.file == u"-" ? QStringLiteral("standard input") : m_request.file)
+                .arg(where)
+                .arg(LineSettings::parse(m_serial.settings()).baudRate)
+                .arg(QString::number(m_clock.nsecsElapsed() / 1e9, 'f', 1) + QStringLiteral(" s")));
         break;
     case TransferEngine::Outcome::Cancelled:
         finish(m_cancelStatus,
                QStringLiteral("stopped after %1 of %2 bytes").arg(sent).arg(m_total));
         break;
     default:
-        finish(int(SendStatus::LineLost), QStringLiteral("the line to %1 was lost after %2 of %3 bytes")
-                                              .arg(where)
-                                              .arg(sent)
-                                              .arg(m_total));
+        finish(int(SendStatus::LineLost),
+               QStringLiteral("the line to %1 was lost after %2 of %3 bytes")
+                   .arg(where)
+                   .arg(sent)
+                   .arg(m_total));
         break;
     }
 }

@@ -53,7 +53,8 @@ void KibroSendTest::start(ProgramProcess& program, const QStringList& args, bool
         qputenv("KIBRO_DRIVER_MODEL_LOG",
                 QDir(program.configDir()).filePath(QStringLiteral("wire.txt")).toLocal8Bit());
     }
-    const QString error = program.start(QStringLiteral(KIBRO_SEND_EXE), args, program.samplesDir(), {});
+    const QString error =
+        program.start(QStringLiteral(KIBRO_SEND_EXE), args, program.samplesDir(), {});
     for (const char* name : {"LD_PRELOAD", "KIBRO_DRIVER_MODEL_DEVICE", "KIBRO_DRIVER_MODEL_LOG"})
         qunsetenv(name);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -83,23 +84,22 @@ void KibroSendTest::statusAndMessage_data()
     QTest::newRow("no FILE") << none << none << 1 << "no FILE";
     QTest::newRow("two FILEs") << QStringList{"A.BIN", "B.BIN"} << none << 1 << "one FILE at most";
     QTest::newRow("unknown option") << QStringList{"--fast", "A.BIN"} << none << 1 << "'fast'";
-    QTest::newRow("rate not offered") << QStringList{"--baud", "300", "A.BIN"} << none << 1
-                                      << "not '300'";
-    QTest::newRow("port neither COM nor device") << QStringList{"--port", "ttyS0", "A.BIN"} << none
-                                                 << 1 << "not 'ttyS0'";
+    QTest::newRow("rate not offered")
+        << QStringList{"--baud", "300", "A.BIN"} << none << 1 << "not '300'";
+    QTest::newRow("port neither COM nor device")
+        << QStringList{"--port", "ttyS0", "A.BIN"} << none << 1 << "not 'ttyS0'";
     QTest::newRow("help, no display") << QStringList{"--help"} << none << 0 << "Usage: kibro-send";
     QTest::newRow("version") << QStringList{"-v"} << none << 0 << "kibro-send " KIBRO_VERSION "\n";
     QTest::newRow("file missing") << QStringList{"MISSING.BIN"} << none << 2
                                   << "MISSING.BIN: No such file or directory";
     QTest::newRow("a folder") << QStringList{"."} << none << 2 << ".: is a folder";
-    QTest::newRow("COM2 leads nowhere") << QStringList{"--port", "COM2", "SMALL.BIN"} << none << 3
-                                        << "kibro-send: cannot open ";
-    QTest::newRow("line lost") << QStringList{"LARGE.BIN"} << lineGoes << 4
-                               << "was lost after ";
-    QTest::newRow("sent, stored port") << QStringList{"SMALL.BIN"} << none << 0
-                                       << "sent 300 bytes of SMALL.BIN to ";
-    QTest::newRow("sent, standard input") << QStringList{"--quiet", "-"} << none << 0
-                                          << "sent 300 bytes of standard input to ";
+    QTest::newRow("COM2 leads nowhere")
+        << QStringList{"--port", "COM2", "SMALL.BIN"} << none << 3 << "kibro-send: cannot open ";
+    QTest::newRow("line lost") << QStringList{"LARGE.BIN"} << lineGoes << 4 << "was lost after ";
+    QTest::newRow("sent, stored port")
+        << QStringList{"SMALL.BIN"} << none << 0 << "sent 300 bytes of SMALL.BIN to ";
+    QTest::newRow("sent, standard input")
+        << QStringList{"--quiet", "-"} << none << 0 << "sent 300 bytes of standard input to ";
 }
 
 void KibroSendTest::statusAndMessage()
@@ -158,7 +158,8 @@ void KibroSendTest::signalStopsBeforeTheNextByte()
     QVERIFY(received->size() < bytes.size());
     QCOMPARE(*received, bytes.left(received->size()));
     // Every byte it counts went out, and not one after.
-    const QByteArray said = QStringLiteral("stopped after %1 of 3000 bytes").arg(received->size()).toUtf8();
+    const QByteArray said =
+        QStringLiteral("stopped after %1 of 3000 bytes").arg(received->size()).toUtf8();
     QVERIFY2(run.err.contains(said), run.err.constData());
 }
 
@@ -191,7 +192,8 @@ void KibroSendTest::pausesOnceTheCalculatorAnswers()
         const bool paused = starts[i] - starts[i - 1] >= kPause;
         if (firstPaused < 0 && paused)
             firstPaused = i;
-        QVERIFY2(firstPaused < 0 || paused, qPrintable(QStringLiteral("byte %1 not paused").arg(i + 1)));
+        QVERIFY2(firstPaused < 0 || paused,
+                 qPrintable(QStringLiteral("byte %1 not paused").arg(i + 1)));
     }
     QVERIFY2(firstPaused >= kAnswerAfter && firstPaused <= kAnswerAfter + 10,
              qPrintable(QStringLiteral("first pause before byte %1").arg(firstPaused + 1)));
