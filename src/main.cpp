@@ -1,4 +1,5 @@
 #include "displayprobe.h"
+#include "language.h"
 #include "mainwindow.h"
 #include "termination.h"
 
@@ -6,7 +7,9 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QIcon>
+#include <QLocale>
 
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -118,6 +121,12 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    // The system's error texts go to stderr, which speaks English whatever the windows speak.
+    std::setlocale(LC_MESSAGES, "C");
+    // Japanese, the texts' own language, needs no translator; C and POSIX show it too.
+    const QString language = kibro::translationLanguage(QLocale().uiLanguages());
+    if (!kibro::installTranslation(language))
+        print(stderr, QStringLiteral("kibro: no %1 translation built in\n").arg(language));
     // Every window carries the icon; the desktop entry's name lets a Wayland shell match it.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.xpm")));
     QGuiApplication::setDesktopFileName(name);

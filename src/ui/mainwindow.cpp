@@ -86,9 +86,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
-    m_exitAction = menuBar()->addAction(QStringLiteral("終了(&X)"));
+    m_exitAction = menuBar()->addAction(tr("終了(&X)"));
     m_exitAction->setObjectName(QStringLiteral("mnuExit"));
-    m_settingsAction = menuBar()->addAction(QStringLiteral("設定(&S)"));
+    m_settingsAction = menuBar()->addAction(tr("設定(&S)"));
     m_settingsAction->setObjectName(QStringLiteral("mnuSetting"));
     connect(m_exitAction, &QAction::triggered, this, &MainWindow::onExitTriggered);
     connect(m_settingsAction, &QAction::triggered, this, &MainWindow::onSettingsTriggered);
@@ -142,7 +142,7 @@ void MainWindow::startUp()
         return;
 
     // The main window is not shown yet: the box stands on its own, centred on the screen.
-    reportOpenError(nullptr, m_serial.portNumber(), QStringLiteral("が開けません。"));
+    reportOpenError(nullptr, m_serial.portNumber(), tr("が開けません。"));
     onSettingsTriggered();
 }
 

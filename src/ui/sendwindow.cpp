@@ -24,19 +24,18 @@ namespace kibro {
 
 namespace {
 
-const QString kFileErrorTitle = QStringLiteral("File Error");
-
 // Why a file cannot be sent, as the message box says it.
 QString fileCheckText(FileCheck check)
 {
-    return check == FileCheck::TooLarge ? QStringLiteral("ファイルが大きすぎます。")
-                                        : QStringLiteral("ファイルを読み込めません。");
+    return check == FileCheck::TooLarge ? SendWindow::tr("ファイルが大きすぎます。")
+                                        : SendWindow::tr("ファイルを読み込めません。");
 }
 
-// A time stamp as the details show it: unambiguous local date and time.
+// A time stamp as the details show it: local date and time, in the order of the language shown.
 QString dateTimeText(const QDateTime& stamp)
 {
-    return stamp.toLocalTime().toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
+    //: QDateTime format of the file's time stamp in the details
+    return stamp.toLocalTime().toString(SendWindow::tr("yyyy/MM/dd H:mm:ss"));
 }
 
 // The bar follows the bytes at about the screen's pace: a repaint for every byte would take
@@ -83,13 +82,13 @@ SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
 
-    m_startButton = new QPushButton(QStringLiteral("START"), this);
+    m_startButton = new QPushButton(tr("START"), this);
     m_startButton->setObjectName(QStringLiteral("Command2"));
     m_startButton->setGeometry(twipsRect(this, 1440, 660, 1092, 372));
     m_startButton->setDefault(true);
     m_startButton->setAutoDefault(true);
 
-    m_cancelButton = new QPushButton(QStringLiteral("CANCEL"), this);
+    m_cancelButton = new QPushButton(tr("CANCEL"), this);
     m_cancelButton->setObjectName(QStringLiteral("Command1"));
     m_cancelButton->setGeometry(twipsRect(this, 3360, 660, 1092, 372));
     // Enter presses the button that has the focus, START only otherwise.
@@ -119,7 +118,8 @@ bool SendWindow::loadFile(const NativePath& path)
         return true;
     m_chosenPath = path;
     m_fileName = readableName(baseName(path));
-    setWindowTitle(m_fileName + QStringLiteral("の送信"));
+    //: caption of the send window; %1 is the file's name
+    setWindowTitle(tr("%1の送信").arg(m_fileName));
 
     const FileFacts facts = inspectFile(m_chosenPath);
     if (facts.check != FileCheck::Ok) {
@@ -129,12 +129,11 @@ bool SendWindow::loadFile(const NativePath& path)
     m_fileSize = static_cast<qint32>(facts.size);
     // A long name gives up its middle rather than its extension; the tooltip has all of it.
     const QString nameLine = QFontMetrics(m_details->font())
-                                 .elidedText(QStringLiteral("FileName:") + m_fileName,
-                                             Qt::ElideMiddle, m_details->contentsRect().width());
+                                 .elidedText(tr("FileName:") + m_fileName, Qt::ElideMiddle,
+                                             m_details->contentsRect().width());
     m_details->setToolTip(m_fileName);
-    m_details->setText(nameLine + u'\n' + QStringLiteral("FileSize:") +
-                       QString::number(m_fileSize) + QStringLiteral(" Byte") + u'\n' +
-                       QStringLiteral("DateTime:") + dateTimeText(facts.modified));
+    m_details->setText(nameLine + u'\n' + tr("FileSize:%1 Byte").arg(m_fileSize) + u'\n' +
+                       tr("DateTime:") + dateTimeText(facts.modified));
     return true;
 }
 
@@ -266,7 +265,7 @@ void SendWindow::reportFileError(QWidget* parent, FileCheck check, const QString
 {
     // The box says what; stderr says which file and why, for whoever reads the terminal.
     qWarning("kibro: %s: %s", m_chosenPath.constData(), qUtf8Printable(reason));
-    messageBox(parent, fileCheckText(check), kFileErrorTitle);
+    messageBox(parent, fileCheckText(check), tr("File Error"));
 }
 
 QWidget* SendWindow::messageParent()
@@ -280,11 +279,9 @@ void SendWindow::onFinished(TransferEngine::Outcome outcome)
     // The program may end while a box is up, and the window with it.
     const QPointer<SendWindow> self(this);
     if (outcome == TransferEngine::Outcome::Cancelled)
-        messageBox(messageParent(), QStringLiteral("ファイル転送を中止します。"),
-                   QStringLiteral("CANCEL"));
+        messageBox(messageParent(), tr("ファイル転送を中止します。"), tr("CANCEL"));
     else if (outcome == TransferEngine::Outcome::Failed)
-        messageBox(messageParent(), QStringLiteral("ファイル転送に失敗しました。"),
-                   QStringLiteral("Transfer Error"));
+        messageBox(messageParent(), tr("ファイル転送に失敗しました。"), tr("Transfer Error"));
     if (self)
         leave();
 }

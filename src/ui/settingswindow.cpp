@@ -105,18 +105,19 @@ QStyle* designStyle(QObject* owner)
 QString portTip(const DeviceReport& report)
 {
     if (report.device.isEmpty())
-        return QStringLiteral("デバイス: なし");
-    QString tip = QStringLiteral("デバイス: ") + report.device;
+        return SettingsWindow::tr("デバイス: なし");
+    QString tip = SettingsWindow::tr("デバイス: %1").arg(report.device);
     // A link such as /dev/serial/by-id/... says which node it is today.
     if (!report.resolved.isEmpty() && report.resolved != report.device)
         tip += QStringLiteral(" (") + report.resolved + u')';
-    tip += report.present ? QStringLiteral("\n接続: あり") : QStringLiteral("\n接続: なし");
+    tip += u'\n' +
+           (report.present ? SettingsWindow::tr("接続: あり") : SettingsWindow::tr("接続: なし"));
     if (!report.description.isEmpty())
-        tip += QStringLiteral("\n説明: ") + report.description;
+        tip += u'\n' + SettingsWindow::tr("説明: %1").arg(report.description);
     if (!report.manufacturer.isEmpty())
-        tip += QStringLiteral("\nメーカー: ") + report.manufacturer;
+        tip += u'\n' + SettingsWindow::tr("メーカー: %1").arg(report.manufacturer);
     if (!report.serialNumber.isEmpty())
-        tip += QStringLiteral("\nシリアル番号: ") + report.serialNumber;
+        tip += u'\n' + SettingsWindow::tr("シリアル番号: %1").arg(report.serialNumber);
     return tip;
 }
 
@@ -147,7 +148,7 @@ void reopenIfLost(SerialPort& serial)
 void reportOpenError(QWidget* parent, qint16 port, const QString& what)
 {
     messageBox(parent, QStringLiteral("COM") + QString::number(port) + what,
-               QStringLiteral("COM Open Error"));
+               SettingsWindow::tr("COM Open Error"));
 }
 
 SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
@@ -157,12 +158,12 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("通信設定"));
+    setWindowTitle(tr("通信設定"));
     setFixedSize(twipsSize(this, 3012, 2532));
 
     const QFont font = gothicFont(9);
 
-    m_rateGroup = new QGroupBox(QStringLiteral("ボーレート"), this);
+    m_rateGroup = new QGroupBox(tr("ボーレート"), this);
     m_rateGroup->setObjectName(QStringLiteral("Frame1"));
     m_rateGroup->setGeometry(twipsRect(this, 120, 120, 1572, 1812));
     static constexpr std::array<const char*, 6> kRateCaptions = {
@@ -176,7 +177,7 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
         m_rateOptions[i] = option;
     }
 
-    m_portGroup = new QGroupBox(QStringLiteral("COMポート"), this);
+    m_portGroup = new QGroupBox(tr("COMポート"), this);
     m_portGroup->setObjectName(QStringLiteral("Frame2"));
     m_portGroup->setGeometry(twipsRect(this, 1800, 120, 1092, 1332));
     for (int i = 0; i < 4; ++i) {
@@ -191,7 +192,7 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
     m_okButton->setObjectName(QStringLiteral("Command1"));
     m_okButton->setGeometry(twipsRect(this, 240, 2040, 1092, 372));
     m_okButton->setDefault(true);
-    m_cancelButton = new QPushButton(QStringLiteral("CANCEL"), this);
+    m_cancelButton = new QPushButton(tr("CANCEL"), this);
     m_cancelButton->setObjectName(QStringLiteral("Command2"));
     m_cancelButton->setGeometry(twipsRect(this, 1680, 2040, 1092, 372));
 
@@ -269,7 +270,7 @@ void SettingsWindow::onOkClicked()
     section([&] { m_serial.setSettings(settings); });
     section([&] { m_serial.open(); });
     if (section.lastError() != 0) {
-        reportOpenError(this, m_portNumber, QStringLiteral("が開けません。"));
+        reportOpenError(this, m_portNumber, tr("が開けません。"));
         return;
     }
 
@@ -298,7 +299,7 @@ void SettingsWindow::onUnload()
         return;
     section([&] { m_serial.open(); });
     if (section.lastError() != 0)
-        reportOpenError(this, m_serial.portNumber(), QStringLiteral("が開けませんでした。"));
+        reportOpenError(this, m_serial.portNumber(), tr("が開けませんでした。"));
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event)

@@ -1,7 +1,9 @@
 // The three windows on an X display, opened the way a user opens them: every control at its
 // twips position through the logical DPI, the Gothic font at its point size with every glyph
-// present, text that fits, the tab orders and what Enter presses.
+// present, text that fits, the tab orders and what Enter presses; in the language that
+// KIBRO_TEST_LANGUAGE names (en, de, fr), Japanese without it.
 #include "design.h"
+#include "language.h"
 #include "programrig.h"
 
 #include <QAbstractButton>
@@ -175,6 +177,7 @@ private slots:
     void enterOnSettingsWindow_data();
     void enterOnSettingsWindow();
     void arrowsMoveWithinAGroup();
+    void screenshots();
 
 private:
     Rig m_rig;
@@ -187,6 +190,8 @@ void WindowsTest::initTestCase()
     QVERIFY2(dpi > 0, "KIBRO_EXPECT_DPI is not set");
     const QScreen* screen = QGuiApplication::primaryScreen();
     QCOMPARE(screen->logicalDotsPerInch() * screen->devicePixelRatio(), dpi);
+    // Before any window: each takes its texts as it is built.
+    QVERIFY(kibro::installTranslation(qEnvironmentVariable("KIBRO_TEST_LANGUAGE")));
 
     QString error;
     QVERIFY2(m_rig.start(error), qPrintable(error));
@@ -376,7 +381,7 @@ void WindowsTest::longNameKeepsItsEnds()
         (void)window->loadFile(kibro::toNativePath(m_rig.filePath(kSampleName)));
         QFile::remove(path);
     });
-    QVERIFY2(first.startsWith(QStringLiteral("FileName:A_PRO")) &&
+    QVERIFY2(first.startsWith(SendWindow::tr("FileName:") + QStringLiteral("A_PRO")) &&
                  first.endsWith(QStringLiteral("X.BAS")) && first.contains(QChar(0x2026)),
              qPrintable(first));
     QVERIFY(QFontMetrics(details->font()).horizontalAdvance(first) <=
@@ -630,6 +635,26 @@ void WindowsTest::arrowsMoveWithinAGroup()
     QCOMPARE(window->focusWidget()->objectName(), QStringLiteral("Option8"));
     QTest::keyClick(window->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
     QCOMPARE(window->focusWidget()->objectName(), QStringLiteral("Option3"));
+}
+
+// One picture a window and language, for the eye and for the README.
+void WindowsTest::screenshots()
+{
+    const QString folder = qEnvironmentVariable("KIBRO_SCREENS_DIR");
+    if (folder.isEmpty())
+        QSKIP("KIBRO_SCREENS_DIR is not set");
+    QVERIFY(QDir().mkpath(folder));
+    QString language = qEnvironmentVariable("KIBRO_TEST_LANGUAGE");
+    if (language.isEmpty())
+        language = QStringLiteral("ja");
+    QVERIFY(m_rig.openSendWindow());
+    QVERIFY(m_rig.openSettingsWindow());
+    for (const char* name : {"Form1", "Form2", "Form3"}) {
+        QWidget* window = m_rig.window(QString::fromLatin1(name));
+        QVERIFY(window);
+        const QString file = QStringLiteral("%1/%2-%3.png").arg(folder, language, name);
+        QVERIFY2(window->grab().save(file), qPrintable(file));
+    }
 }
 
 QTEST_MAIN(WindowsTest)

@@ -67,6 +67,9 @@ QString ProgramProcess::start(const QString& program, const QStringList& argumen
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
+    // The texts the tests expect are the program's own, which the C locale shows.
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("LANGUAGE"));
     if (platform.isEmpty()) {
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET",
                                  "XDG_SESSION_TYPE"})

@@ -1,0 +1,31 @@
+# Fails when a source text has no finished translation: lupdate brings copies of the
+# catalogues up to date with the sources, and every entry must then be finished.
+#   cmake -DLUPDATE=... -DSOURCE_DIR=... -DWORK_DIR=... -DTS_FILES=a.ts;b.ts -P CheckTranslations.cmake
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(copies)
+foreach(ts IN LISTS TS_FILES)
+    file(COPY ${ts} DESTINATION ${WORK_DIR})
+    get_filename_component(name ${ts} NAME)
+    list(APPEND copies ${WORK_DIR}/${name})
+endforeach()
+execute_process(COMMAND ${LUPDATE} -silent -no-obsolete -locations none ${SOURCE_DIR}/src -ts ${copies}
+    RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "lupdate failed: ${result}")
+endif()
+set(failed FALSE)
+foreach(copy IN LISTS copies)
+    file(STRINGS ${copy} lines REGEX "type=\"unfinished\"|<translation></translation>")
+    list(LENGTH lines count)
+    if(count GREATER 0)
+        get_filename_component(name ${copy} NAME)
+        message(SEND_ERROR "${name}: ${count} text(s) without a finished translation "
+                           "(build the target kibro_ui_lupdate, then translate)")
+        set(failed TRUE)
+    endif()
+endforeach()
+if(failed)
+    message(FATAL_ERROR "translations incomplete")
+endif()
+message(STATUS "every source text is translated")

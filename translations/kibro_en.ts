@@ -1,0 +1,135 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>kibro::MainWindow</name>
+    <message>
+        <source>終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>設定(&amp;S)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>が開けません。</source>
+        <translation> cannot be opened.</translation>
+    </message>
+</context>
+<context>
+    <name>kibro::SendWindow</name>
+    <message>
+        <source>ファイルが大きすぎます。</source>
+        <translation>The file is too large.</translation>
+    </message>
+    <message>
+        <source>ファイルを読み込めません。</source>
+        <translation>The file cannot be read.</translation>
+    </message>
+    <message>
+        <source>yyyy/MM/dd H:mm:ss</source>
+        <extracomment>QDateTime format of the file&apos;s time stamp in the details</extracomment>
+        <translation>MM/dd/yyyy h:mm:ss AP</translation>
+    </message>
+    <message>
+        <source>START</source>
+        <translation>START</translation>
+    </message>
+    <message>
+        <source>CANCEL</source>
+        <translation>CANCEL</translation>
+    </message>
+    <message>
+        <source>%1の送信</source>
+        <extracomment>caption of the send window; %1 is the file&apos;s name</extracomment>
+        <translation>Sending %1</translation>
+    </message>
+    <message>
+        <source>FileName:</source>
+        <translation>FileName:</translation>
+    </message>
+    <message>
+        <source>FileSize:%1 Byte</source>
+        <translation>FileSize:%1 Byte</translation>
+    </message>
+    <message>
+        <source>DateTime:</source>
+        <translation>DateTime:</translation>
+    </message>
+    <message>
+        <source>File Error</source>
+        <translation>File Error</translation>
+    </message>
+    <message>
+        <source>ファイル転送を中止します。</source>
+        <translation>The file transfer is cancelled.</translation>
+    </message>
+    <message>
+        <source>ファイル転送に失敗しました。</source>
+        <translation>The file transfer failed.</translation>
+    </message>
+    <message>
+        <source>Transfer Error</source>
+        <translation>Transfer Error</translation>
+    </message>
+</context>
+<context>
+    <name>kibro::SettingsWindow</name>
+    <message>
+        <source>デバイス: なし</source>
+        <translation>Device: none</translation>
+    </message>
+    <message>
+        <source>デバイス: %1</source>
+        <translation>Device: %1</translation>
+    </message>
+    <message>
+        <source>接続: あり</source>
+        <translation>Connected: yes</translation>
+    </message>
+    <message>
+        <source>接続: なし</source>
+        <translation>Connected: no</translation>
+    </message>
+    <message>
+        <source>説明: %1</source>
+        <translation>Description: %1</translation>
+    </message>
+    <message>
+        <source>メーカー: %1</source>
+        <translation>Manufacturer: %1</translation>
+    </message>
+    <message>
+        <source>シリアル番号: %1</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>COM Open Error</source>
+        <translation>COM Open Error</translation>
+    </message>
+    <message>
+        <source>通信設定</source>
+        <translation>Communication Settings</translation>
+    </message>
+    <message>
+        <source>ボーレート</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>COMポート</source>
+        <translation>COM port</translation>
+    </message>
+    <message>
+        <source>CANCEL</source>
+        <translation>CANCEL</translation>
+    </message>
+    <message>
+        <source>が開けません。</source>
+        <translation> cannot be opened.</translation>
+    </message>
+    <message>
+        <source>が開けませんでした。</source>
+        <translation> could not be opened.</translation>
+    </message>
+</context>
+</TS>
