@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <array>
+#include <clocale>
 #include <cstdio>
 #include <limits>
 
@@ -68,6 +69,8 @@ bool readStandardInput(QByteArray& into, QString& reason)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // Its lines are English; the system's error texts in them are too.
+    std::setlocale(LC_MESSAGES, "C");
     QCoreApplication::setApplicationName(QLatin1String(kName));
     QCoreApplication::setApplicationVersion(QStringLiteral(KIBRO_VERSION));
     g_standardMessages = qInstallMessageHandler(renameMessages);
