@@ -47,8 +47,12 @@ void KibroSendTest::start(ProgramProcess& program, const QStringList& args, bool
 {
     program.process().setProcessChannelMode(QProcess::SeparateChannels);
     // The model stands behind kibro-send only: the simulator is already running.
+    const QByteArray asanOptions = qgetenv("ASAN_OPTIONS");
     if (paced) {
         qputenv("LD_PRELOAD", KIBRO_DRIVERMODEL_LIBRARY);
+        // Under the sanitizers the preloaded model comes before their runtime, on purpose.
+        qputenv("ASAN_OPTIONS",
+                asanOptions + (asanOptions.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
         qputenv("KIBRO_DRIVER_MODEL_DEVICE", program.sim().linkPath().toLocal8Bit());
         qputenv("KIBRO_DRIVER_MODEL_LOG",
                 QDir(program.configDir()).filePath(QStringLiteral("wire.txt")).toLocal8Bit());
@@ -57,6 +61,10 @@ void KibroSendTest::start(ProgramProcess& program, const QStringList& args, bool
         program.start(QStringLiteral(KIBRO_SEND_EXE), args, program.samplesDir(), {});
     for (const char* name : {"LD_PRELOAD", "KIBRO_DRIVER_MODEL_DEVICE", "KIBRO_DRIVER_MODEL_LOG"})
         qunsetenv(name);
+    if (asanOptions.isEmpty())
+        qunsetenv("ASAN_OPTIONS");
+    else
+        qputenv("ASAN_OPTIONS", asanOptions);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
