@@ -1,9 +1,9 @@
 #include "terminalsend.h"
 
-#include "conversions.h"
 #include "errors.h"
+#include "errorsection.h"
 #include "filenames.h"
-#include "settingsstore.h"
+#include "storedport.h"
 
 #include <QFileInfo>
 
@@ -70,18 +70,13 @@ void TerminalSend::start()
 bool TerminalSend::openPort()
 {
     // Where the window would send: the same store, read only, and the same port map.
-    try {
-        const SettingsStore store;
-        m_serial.setPortNumber(toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"),
-                                                  QString::number(SerialPort::kDefaultPort))));
-        m_serial.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
-                                        SerialPort::kDefaultSettings.toString()));
-    } catch (const KibroError& e) {
+    ErrorSection section;
+    applyStoredConfiguration(m_serial, section);
+    if (section.lastError() != 0) {
         // A store the window could not use either: the built-in port and rate, as it would.
-        printLine(QStringLiteral("kibro-send: the stored port settings are unusable (%1); "
-                                 "using COM%2 at 9600")
-                      .arg(QString::fromUtf8(e.what()))
-                      .arg(SerialPort::kDefaultPort));
+        printLine(
+            QStringLiteral("kibro-send: the stored port settings are unusable; using COM%1 at 9600")
+                .arg(SerialPort::kDefaultPort));
         m_serial.setPortNumber(SerialPort::kDefaultPort);
         m_serial.setSettings(SerialPort::kDefaultSettings.toString());
     }

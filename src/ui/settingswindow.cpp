@@ -123,28 +123,6 @@ QString portTip(const DeviceReport& report)
 
 } // namespace
 
-void applyStoredConfiguration(SerialPort& serial, ErrorSection& section)
-{
-    SettingsStore store;
-    section([&] {
-        serial.setPortNumber(toInt16(store.read(SettingsStore::kStartup, QStringLiteral("Port"),
-                                                QString::number(SerialPort::kDefaultPort))));
-    });
-    section([&] {
-        serial.setSettings(store.read(SettingsStore::kStartup, QStringLiteral("Settings"),
-                                      SerialPort::kDefaultSettings.toString()));
-    });
-}
-
-void reopenIfLost(SerialPort& serial)
-{
-    if (!serial.wasLost())
-        return;
-    ErrorSection section;
-    applyStoredConfiguration(serial, section);
-    section([&] { serial.open(); });
-}
-
 void reportOpenError(QWidget* parent, qint16 port, const QString& what)
 {
     messageBox(parent, QStringLiteral("COM") + QString::number(port) + what,

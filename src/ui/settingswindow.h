@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storedport.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -11,15 +13,7 @@ class QGroupBox;
 
 namespace kibro {
 
-class ErrorSection;
 class SerialPort;
-
-// The port number and line settings the store holds, each applied on its own: a refusal of
-// one leaves the other applied, and is counted in section.
-void applyStoredConfiguration(SerialPort& serial, ErrorSection& section);
-// A port that was lost (hang-up, device gone) is opened again with the stored configuration;
-// one closed on purpose is left as it is. A failure is on stderr, naming device and reason.
-void reopenIfLost(SerialPort& serial);
 // The box that says a port would not open: "COM1" and what went wrong with it.
 void reportOpenError(QWidget* parent, qint16 port, const QString& what);
 
