@@ -1,6 +1,6 @@
 // Lock files on a device, in the forms other serial programs write them: a live holder keeps
-// the port shut and is named; a dead one's lock goes and the port opens. And ours reads as
-// theirs do.
+// the port shut and is named; a dead one's lock goes and the port opens. (That ours reads as
+// theirs do, its PID on the first line, and goes with the program: ui_program.)
 #include "errors.h"
 #include "pocketsim.h"
 #include "portholder.h"
@@ -14,7 +14,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstdio>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,7 +86,6 @@ private slots:
     void cleanup() { qunsetenv("KIBRO_LOCK_DIRS"); }
     void lockOfAnotherProgram_data();
     void lockOfAnotherProgram();
-    void ownLockReadsAsMinicomWould();
 };
 
 void TestPortLock::lockOfAnotherProgram_data()
@@ -151,32 +149,6 @@ void TestPortLock::lockOfAnotherProgram()
         QVERIFY(comm.isOpen());
         QVERIFY(!QFile::exists(lockPath));
     }
-}
-
-void TestPortLock::ownLockReadsAsMinicomWould()
-{
-    TestStore store;
-    PocketSim sim;
-    QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
-    store.mapPort(1, sim.devicePath());
-    // Where QSerialPort put it, read the way minicom reads a lock.
-    const auto ours = [&] {
-        QStringList found;
-        for (const QString& path : kibro::lockFileCandidates(sim.devicePath())) {
-            QFile lock(path);
-            int pid = 0;
-            if (lock.open(QIODevice::ReadOnly) &&
-                std::sscanf(lock.readLine().constData(), "%d", &pid) == 1 && pid == ::getpid())
-                found << path;
-        }
-        return found;
-    };
-
-    SerialPort comm;
-    comm.open();
-    QCOMPARE(ours().size(), 1);
-    comm.close();
-    QVERIFY(ours().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPortLock)

@@ -57,47 +57,43 @@ void LanguageTest::chosen()
 
 void LanguageTest::shown_data()
 {
+    // Menu, open-error box, settings caption, send window, its details, file error box.
     QTest::addColumn<QString>("language");
-    QTest::addColumn<QString>("what");
-    QTest::addColumn<QString>("text");
-    const struct
-    {
-        const char* what;
-        QString ja, en, de, fr;
-    } rows[] = {
-        {"menu", QStringLiteral("終了(&X) 設定(&S)"), QStringLiteral("E&xit &Settings"),
-         QStringLiteral("&Beenden &Einstellungen"), QStringLiteral("&Quitter &Paramètres")},
-        {"open error box", QStringLiteral("COM1が開けません。|COM Open Error"),
-         QStringLiteral("COM1 cannot be opened.|COM Open Error"),
-         QStringLiteral("COM1 lässt sich nicht öffnen.|COM-Öffnungsfehler"),
-         QStringLiteral("COM1 ne peut pas être ouvert.|Erreur d'ouverture COM")},
-        {"settings caption", QStringLiteral("通信設定"), QStringLiteral("Communication Settings"),
-         QStringLiteral("Verbindungseinstellungen"), QStringLiteral("Paramètres de communication")},
-        {"send window", QStringLiteral("A.BASの送信|START|CANCEL"),
-         QStringLiteral("Sending A.BAS|START|CANCEL"), QStringLiteral("A.BAS senden|START|ABBRUCH"),
-         QStringLiteral("Envoi de A.BAS|ENVOYER|ANNULER")},
-        {"send details", QStringLiteral("FileSize:8 Byte|DateTime:2026/01/02 3:04:05"),
-         QStringLiteral("FileSize:8 Byte|DateTime:01/02/2026 3:04:05 AM"),
-         QStringLiteral("Größe:8 Byte|Datum:02.01.2026 03:04:05"),
-         QStringLiteral("Taille : 8 octets|Date : 02/01/2026 03:04:05")},
-        {"file error box", QStringLiteral("ファイルを読み込めません。|File Error"),
-         QStringLiteral("The file cannot be read.|File Error"),
-         QStringLiteral("Die Datei kann nicht gelesen werden.|Dateifehler"),
-         QStringLiteral("Impossible de lire le fichier.|Erreur de fichier")},
-    };
-    for (const auto& row : rows) {
-        QTest::addRow("ja %s", row.what) << QString() << row.what << row.ja;
-        QTest::addRow("en %s", row.what) << QStringLiteral("en") << row.what << row.en;
-        QTest::addRow("de %s", row.what) << QStringLiteral("de") << row.what << row.de;
-        QTest::addRow("fr %s", row.what) << QStringLiteral("fr") << row.what << row.fr;
-    }
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("ja") << QString()
+                        << QStringList{"終了(&X) 設定(&S)",
+                                       "COM1が開けません。|COM Open Error",
+                                       "通信設定",
+                                       "A.BASの送信|START|CANCEL",
+                                       "FileSize:8 Byte|DateTime:2026/01/02 3:04:05",
+                                       "ファイルを読み込めません。|File Error"};
+    QTest::newRow("en") << QStringLiteral("en")
+                        << QStringList{"E&xit &Settings",
+                                       "COM1 cannot be opened.|COM Open Error",
+                                       "Communication Settings",
+                                       "Sending A.BAS|START|CANCEL",
+                                       "FileSize:8 Byte|DateTime:01/02/2026 3:04:05 AM",
+                                       "The file cannot be read.|File Error"};
+    QTest::newRow("de") << QStringLiteral("de")
+                        << QStringList{"&Beenden &Einstellungen",
+                                       "COM1 lässt sich nicht öffnen.|COM-Öffnungsfehler",
+                                       "Verbindungseinstellungen",
+                                       "A.BAS senden|START|ABBRUCH",
+                                       "Größe:8 Byte|Datum:02.01.2026 03:04:05",
+                                       "Die Datei kann nicht gelesen werden.|Dateifehler"};
+    QTest::newRow("fr") << QStringLiteral("fr")
+                        << QStringList{"&Quitter &Paramètres",
+                                       "COM1 ne peut pas être ouvert.|Erreur d'ouverture COM",
+                                       "Paramètres de communication",
+                                       "Envoi de A.BAS|ENVOYER|ANNULER",
+                                       "Taille : 8 octets|Date : 02/01/2026 03:04:05",
+                                       "Impossible de lire le fichier.|Erreur de fichier"};
 }
 
 void LanguageTest::shown()
 {
     QFETCH(QString, language);
-    QFETCH(QString, what);
-    QFETCH(QString, text);
+    QFETCH(QStringList, texts);
 
     QVERIFY(installTranslation(language));
     ProgramRig rig;
@@ -111,36 +107,25 @@ void LanguageTest::shown()
                              QFileDevice::FileModificationTime));
     file.close();
     kibro::SendWindow send(rig.mainWindow().serialPort(), nullptr);
+    QVERIFY(rig.mainWindow().settingsWindow());
+    QVERIFY(send.loadFile(kibro::toNativePath(path)));
 
-    QStringList shown;
-    if (what == u"menu") {
-        for (const QAction* action : rig.mainWindow().menuBar()->actions())
-            shown << action->text();
-        QCOMPARE(shown.join(u' '), text);
-        return;
-    }
-    if (what == u"open error box") {
-        QVERIFY(!rig.messages().messages().isEmpty());
-        const auto& box = rig.messages().messages().constFirst();
-        shown << box.text << box.title;
-    } else if (what == u"settings caption") {
-        QVERIFY(rig.mainWindow().settingsWindow());
-        shown << rig.mainWindow().settingsWindow()->windowTitle();
-    } else if (what == u"send window") {
-        QVERIFY(send.loadFile(kibro::toNativePath(path)));
-        shown << send.windowTitle();
-        for (const char* name : {"Command2", "Command1"})
-            shown << send.findChild<QPushButton*>(QLatin1String(name))->text();
-    } else if (what == u"send details") {
-        QVERIFY(send.loadFile(kibro::toNativePath(path)));
-        shown = send.findChild<QLabel*>(QStringLiteral("Label1"))->text().split(u'\n').mid(1);
-    } else if (what == u"file error box") {
-        const qsizetype before = rig.messages().messages().size();
-        QVERIFY(!send.loadFile(kibro::toNativePath(path + QStringLiteral(".gone"))));
-        const auto& box = rig.messages().messages().at(before);
-        shown << box.text << box.title;
-    }
-    QCOMPARE(shown.join(u'|'), text);
+    QStringList menu;
+    for (const QAction* action : rig.mainWindow().menuBar()->actions())
+        menu << action->text();
+    QStringList buttons{send.windowTitle()};
+    for (const char* name : {"Command2", "Command1"})
+        buttons << send.findChild<QPushButton*>(QLatin1String(name))->text();
+    const QStringList details =
+        send.findChild<QLabel*>(QStringLiteral("Label1"))->text().split(u'\n').mid(1);
+    QVERIFY(!send.loadFile(kibro::toNativePath(path + QStringLiteral(".gone"))));
+    const auto& messages = rig.messages().messages();
+    QCOMPARE(messages.size(), 2);
+    const auto box = [](const MessageRecorder::Message& m) { return m.text + u'|' + m.title; };
+    const QStringList shown{
+        menu.join(u' '),    box(messages.at(0)), rig.mainWindow().settingsWindow()->windowTitle(),
+        buttons.join(u'|'), details.join(u'|'),  box(messages.at(1))};
+    QCOMPARE(shown, texts);
 }
 
 void LanguageTest::cleanup()
