@@ -94,6 +94,7 @@ void KibroSendTest::statusAndMessage_data()
     QTest::newRow("unknown option") << QStringList{"--fast", "A.BIN"} << none << 1 << "'fast'";
     QTest::newRow("rate not offered")
         << QStringList{"--baud", "300", "A.BIN"} << none << 1 << "not '300'";
+    // Refused as an argument, before any port is touched.
     QTest::newRow("port neither COM nor device")
         << QStringList{"--port", "ttyS0", "A.BIN"} << none << 1 << "not 'ttyS0'";
     QTest::newRow("help, no display") << QStringList{"--help"} << none << 0 << "Usage: kibro-send";

@@ -23,6 +23,7 @@ void TestPortMap::builtInNames_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("device");
 
+    // Names compared as text: nothing in this test opens a device.
 #if defined(Q_OS_LINUX)
     QTest::newRow("COM0") << 0 << "/dev/ttyS0";
     QTest::newRow("COM1") << 1 << "/dev/ttyUSB0";
