@@ -1,8 +1,9 @@
 // Measures pacing against the simulated pocket computer draining at each line rate: the rate
 // it sees, the program's CPU share, the engine's ceiling, cancel latency and the pause after a
 // received byte; with `cat` to the device as the reference. Then the same program behind the
-// driver model (a 16550 UART, a USB adapter), in a child process that preloads it, against the
-// classic busy loop: how busy the modelled wire stays. Prints tables and writes JSON.
+// driver model (a 16550 UART, a USB serial adapter, a USB modem-class adapter), in a child
+// process that preloads it, against the classic busy loop (how busy the modelled wire can be)
+// and a minimal sleeping sender (how little CPU it can cost). Prints tables and writes JSON.
 #include "filechooser.h"
 #include "mainwindow.h"
 #include "messagebox.h"
@@ -310,9 +311,10 @@ int childTransfer(int baud, const QByteArray& bytes)
     return 0;
 }
 
-// kibro-send in a child of its own behind the driver model, started from a child of the bench
-// that has the simulator: until its exit, which comes once every byte is written.
-int childTerminalSend(int baud, const QByteArray& bytes)
+// kibro-send, or the reference sender, in a child of its own behind the driver model, started
+// from a child of the bench that has the simulator: until its exit, which comes once every byte
+// is written.
+int childProgramSend(bool reference, int baud, const QByteArray& bytes)
 {
     QTemporaryDir dir;
     PocketSim sim;
@@ -334,9 +336,13 @@ int childTerminalSend(int baud, const QByteArray& bytes)
     getrusage(RUSAGE_CHILDREN, &before);
     QElapsedTimer wall;
     wall.start();
-    send.start(QStringLiteral(KIBRO_SEND_EXE),
-               {QStringLiteral("--quiet"), QStringLiteral("--port"), sim.linkPath(),
-                QStringLiteral("--baud"), QString::number(baud), file.fileName()});
+    if (reference)
+        send.start(QStringLiteral(KIBRO_REFERENCE_SENDER_EXE),
+                   {sim.linkPath(), QString::number(baud), file.fileName()});
+    else
+        send.start(QStringLiteral(KIBRO_SEND_EXE),
+                   {QStringLiteral("--quiet"), QStringLiteral("--port"), sim.linkPath(),
+                    QStringLiteral("--baud"), QString::number(baud), file.fileName()});
     if (!send.waitForFinished(900'000) || send.exitCode() != 0)
         return 3;
     const double wallSeconds = wall.nsecsElapsed() / 1e9;
@@ -617,8 +623,8 @@ int main(int argc, char* argv[])
                                   QStringLiteral("bytes"));
     QCommandLineOption driversOption(
         QStringLiteral("drivers"),
-        QStringLiteral("Only these of pty, 16550 and usb, comma-separated."),
-        QStringLiteral("list"), QStringLiteral("pty,16550,usb"));
+        QStringLiteral("Only these of pty, 16550, usb and acm, comma-separated."),
+        QStringLiteral("list"), QStringLiteral("pty,16550,usb,acm"));
     QCommandLineOption childOption(QStringLiteral("child"),
                                    QStringLiteral("Internal: one run behind the driver model."),
                                    QStringLiteral("mode"));
@@ -642,7 +648,9 @@ int main(int argc, char* argv[])
         const QString mode = parser.value(childOption);
         if (mode == u"busy")
             return childBusyLoop(baud, bytes);
-        return mode == u"send" ? childTerminalSend(baud, bytes) : childTransfer(baud, bytes);
+        if (mode == u"send" || mode == u"reference")
+            return childProgramSend(mode == u"reference", baud, bytes);
+        return childTransfer(baud, bytes);
     }
     const QStringList drivers = parser.value(driversOption).split(u',');
 
@@ -704,7 +712,9 @@ int main(int argc, char* argv[])
     // minute as of the sender.
     QJsonArray modelled;
     const bool display = !qEnvironmentVariableIsEmpty("DISPLAY");
-    if (drivers.contains(QStringLiteral("16550")) || drivers.contains(QStringLiteral("usb"))) {
+    const QStringList models{QStringLiteral("16550"), QStringLiteral("usb"), QStringLiteral("acm")};
+    if (std::any_of(models.begin(), models.end(),
+                    [&](const QString& model) { return drivers.contains(model); })) {
         std::printf("\ndriver model: wire share (busy time / first start to last end), CPU / "
                     "wall, longest wire gap ms%s\n",
                     display ? "" : " (no DISPLAY: no X rows)");
@@ -719,7 +729,7 @@ int main(int argc, char* argv[])
                     "bytes", "busy loop", "kibro, X: share /busy cpu", "gap", "lowest, cpu",
                     "wakes p99 max");
     }
-    for (const QString& driver : {QStringLiteral("16550"), QStringLiteral("usb")}) {
+    for (const QString& driver : models) {
         if (!drivers.contains(driver))
             continue;
         for (int baud : bauds) {
@@ -728,6 +738,8 @@ int main(int argc, char* argv[])
                                                  : qsizetype(512) * (baud / 1200);
             const auto busy = modelledRun(QStringLiteral("busy"), driver,
                                           QStringLiteral("offscreen"), baud, size);
+            const auto reference = modelledRun(QStringLiteral("reference"), driver,
+                                               QStringLiteral("offscreen"), baud, size);
             const auto onX = display ? repeatedRun(QStringLiteral("transfer"), driver,
                                                    QStringLiteral("xcb"), baud, size, repeat)
                                      : std::nullopt;
@@ -754,11 +766,13 @@ int main(int argc, char* argv[])
             };
             if (busy)
                 row.insert(QStringLiteral("busy_loop"), figures(*busy));
+            if (reference)
+                row.insert(QStringLiteral("reference"), figures(*reference));
             if (offscreen)
                 row.insert(QStringLiteral("offscreen"), figures(*offscreen));
             if (terminal)
                 row.insert(QStringLiteral("kibro_send"), figures(*terminal));
-            complete = complete && busy && offscreen && terminal && (onX || !display);
+            complete = complete && busy && reference && offscreen && terminal && (onX || !display);
 
             QString xText = QStringLiteral("failed");
             QString gapText;
@@ -799,6 +813,10 @@ int main(int argc, char* argv[])
                 std::printf("%-6s %6s %6s | %-11s | kibro-send: %-13s| %-11s |\n", "", "", "", "",
                             qPrintable(cell(terminal)),
                             qPrintable(QString::number(terminal->maxGapMs, 'f', 2)));
+            if (reference)
+                std::printf("%-6s %6s %6s | %-11s | reference: %-14s| %-11s |\n", "", "", "", "",
+                            qPrintable(cell(reference)),
+                            qPrintable(QString::number(reference->maxGapMs, 'f', 2)));
             std::fflush(stdout);
             modelled.append(row);
         }

@@ -76,12 +76,19 @@ void LinePacer::setByteTime(Duration byteTime)
     m_aim = m_byteTime;
     m_lateStreak = 0;
     m_pending.reset();
+    m_unseen = 0;
     m_lineFree = {};
     m_atOnce = {};
 }
 
-void LinePacer::reviseKind(std::optional<Clock::time_point> emptiedAt)
+void LinePacer::reviseKind(std::optional<Clock::time_point> emptiedAt, int count)
 {
+    // More counted than was written since the queue was last seen empty: the driver counts
+    // its buffers, whatever else it seemed to do, and does so until the line changes.
+    if (m_unseen > 0 && count > m_unseen)
+        m_kind = DriverKind::CountsBuffers;
+    if (m_kind == DriverKind::CountsBuffers)
+        return;
     // Only a look within moments of the write tells of a FIFO: one the program came to late
     // (it was not scheduled) would find an adapter's round trip over too, and taking the
     // adapter for a FIFO drops its cushion and starves the line. A FIFO once seen stays one.
@@ -143,6 +150,7 @@ LinePacer::Duration LinePacer::lead() const
 void LinePacer::wrote(Clock::time_point foundEmpty, Clock::time_point returned)
 {
     m_pending = PendingWrite{foundEmpty, std::max(foundEmpty, returned)};
+    ++m_unseen;
     // A line a little fast of its rate is then fed at its rate: it idles by the difference, and
     // the looks never fall behind.
     m_lineFree = std::max(m_lineFree, foundEmpty) + m_byteTime;
@@ -150,7 +158,10 @@ void LinePacer::wrote(Clock::time_point foundEmpty, Clock::time_point returned)
 
 LinePacer::Clock::time_point LinePacer::nextLook(Clock::time_point now, int count)
 {
-    const Duration more = m_byteTime * std::max(count - 1, 0);
+    reviseKind(std::nullopt, count);
+    // Bytes counted beyond the first leave at the line rate; buffers say nothing of when.
+    const Duration more = m_kind == DriverKind::CountsBuffers ? Duration::zero()
+                                                              : m_byteTime * std::max(count - 1, 0);
     Clock::time_point next;
     if (!m_pending) {
         // Nothing of ours in the queue: what is there leaves at the line rate.
@@ -163,6 +174,10 @@ LinePacer::Clock::time_point LinePacer::nextLook(Clock::time_point now, int coun
         // The aimed look found bytes: it came early, or the line is slower than learnt.
         m_pending->probe = Probe::Stepping;
         next = now + retryStep() + more;
+        // A buffer's round trip ends at one moment, with nothing on the line to show it:
+        // every late wake is lost, so the retries aim as the first look does.
+        if (m_kind == DriverKind::CountsBuffers)
+            next -= m_wakeLate.usual;
     }
     const Clock::time_point byRate = m_lineFree - lead() - m_wakeLate.usual;
     m_lookByRate = byRate > next;
@@ -187,6 +202,7 @@ void LinePacer::cleared(Clock::time_point now)
 {
     m_clearedByRate = std::exchange(m_lookByRate, false);
     reviseKind(now);
+    m_unseen = 0;
     const std::optional<PendingWrite> pending = std::exchange(m_pending, std::nullopt);
     // Emptied before any aimed look (a FIFO took the byte), or at a look the line's rate put
     // off: nothing learnt of the aim.

@@ -31,6 +31,10 @@ public:
         // USB adapter): the lead is a cushion of milliseconds, and looks at the line's rate
         // find the queue empty instead of hunting for the moment it empties.
         RoundTrip,
+        // The count is write buffers in flight times their size, not bytes (a USB modem-class
+        // adapter: one byte counts 1280): it says only whether the host still holds something.
+        // Fed as a round trip, but a count never stands for byte times.
+        CountsBuffers,
     };
 
     // However many bytes are reported, the queue is looked at again at least this often.
@@ -99,8 +103,9 @@ private:
         Duration tail{};  // all but the latest few in a hundred are no later
     };
 
-    // The one place the driver's kind is decided: after each look that tells something.
-    void reviseKind(std::optional<Clock::time_point> emptiedAt);
+    // The one place the driver's kind is decided: after each look that tells something, with
+    // when it found the queue empty, or what it counted.
+    void reviseKind(std::optional<Clock::time_point> emptiedAt, int count = 0);
     // Moves the aim by what a look found at now of the pending write's byte.
     void learnAim(Clock::time_point now, Clock::time_point returned, Probe probe);
     [[nodiscard]] AtOnceLooks& atOnceLooks(int inPass);
@@ -114,6 +119,8 @@ private:
     int m_lateStreak = 0;
     WakeLateness m_wakeLate;
     std::optional<PendingWrite> m_pending;
+    // Bytes written since a look last found the queue empty: a count of bytes holds no more.
+    int m_unseen = 0;
     // The earliest the line can have sent everything written so far.
     Clock::time_point m_lineFree{};
     std::array<AtOnceLooks, 2> m_atOnce{};

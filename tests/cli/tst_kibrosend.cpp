@@ -35,6 +35,7 @@ private slots:
     void statusAndMessage();
     void signalStopsBeforeTheNextByte_data();
     void signalStopsBeforeTheNextByte();
+    void pausesOnceTheCalculatorAnswers_data();
     void pausesOnceTheCalculatorAnswers();
 
 private:
@@ -59,7 +60,8 @@ void KibroSendTest::start(ProgramProcess& program, const QStringList& args, bool
     }
     const QString error =
         program.start(QStringLiteral(KIBRO_SEND_EXE), args, program.samplesDir(), {});
-    for (const char* name : {"LD_PRELOAD", "KIBRO_DRIVER_MODEL_DEVICE", "KIBRO_DRIVER_MODEL_LOG"})
+    for (const char* name : {"LD_PRELOAD", "KIBRO_DRIVER_MODEL_DEVICE", "KIBRO_DRIVER_MODEL_LOG",
+                             "KIBRO_DRIVER_MODEL"})
         qunsetenv(name);
     if (asanOptions.isEmpty())
         qunsetenv("ASAN_OPTIONS");
@@ -172,8 +174,17 @@ void KibroSendTest::signalStopsBeforeTheNextByte()
     QVERIFY2(run.err.contains(said), run.err.constData());
 }
 
+void KibroSendTest::pausesOnceTheCalculatorAnswers_data()
+{
+    QTest::addColumn<QByteArray>("driver");
+    QTest::newRow("16550") << QByteArray("16550");
+    // A count of write buffers, not bytes, must not make the pauses shorter or skip them.
+    QTest::newRow("USB modem class") << QByteArray("acm");
+}
+
 void KibroSendTest::pausesOnceTheCalculatorAnswers()
 {
+    QFETCH(QByteArray, driver);
     constexpr int kAnswerAfter = 30;
     constexpr int kLength = 50;
     ProgramProcess program;
@@ -181,6 +192,7 @@ void KibroSendTest::pausesOnceTheCalculatorAnswers()
                                   QStringLiteral("--answer"), QStringLiteral("41")}));
     const QByteArray bytes = testdata::randomBytes(kLength);
     RIG_OK(program.writeSample(QStringLiteral("F.BIN"), bytes));
+    qputenv("KIBRO_DRIVER_MODEL", driver);
     start(program, {QStringLiteral("--baud"), QStringLiteral("1200"), QStringLiteral("F.BIN")},
           true);
     const Run run = finish(program);

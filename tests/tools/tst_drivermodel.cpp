@@ -127,7 +127,10 @@ QMap<QByteArray, qint64> parseReport(const QByteArray& out)
 
 } // namespace
 
+enum class Usb { Serial, Acm };
+
 Q_DECLARE_METATYPE(Steps)
+Q_DECLARE_METATYPE(Usb)
 
 class TestDriverModel : public QObject
 {
@@ -138,8 +141,8 @@ private slots:
     void frameOfCflag();
     void uart16550_data();
     void uart16550();
-    void usbSerial_data();
-    void usbSerial();
+    void usb_data();
+    void usb();
     void preloaded_data();
     void preloaded();
 };
@@ -226,55 +229,90 @@ void TestDriverModel::uart16550()
 }
 
 // The URB latency is the default 500 us.
-void TestDriverModel::usbSerial_data()
+void TestDriverModel::usb_data()
 {
+    QTest::addColumn<Usb>("usb");
     QTest::addColumn<int>("baud");
     QTest::addColumn<int>("chipBuffer");
     QTest::addColumn<Steps>("steps");
     QTest::addColumn<QList<qint64>>("starts");
 
     QTest::newRow("one byte waits out the latency")
-        << 10000 << 256 << Steps{{0, 'w', 1}, {0, 'q', 1}, {499, 'q', 1}, {500, 'q', 0}}
-        << QList<qint64>{500};
+        << Usb::Serial << 10000 << 256
+        << Steps{{0, 'w', 1}, {0, 'q', 1}, {499, 'q', 1}, {500, 'q', 0}} << QList<qint64>{500};
     QTest::newRow("paced by the count, the line keeps up")
-        << 10000 << 256 << Steps{{0, 'w', 1},    {500, 'q', 0},  {500, 'w', 1}, {500, 'q', 1},
-                                 {1000, 'q', 0}, {1000, 'w', 1}, {1500, 'q', 0}}
+        << Usb::Serial << 10000 << 256
+        << Steps{{0, 'w', 1},    {500, 'q', 0},  {500, 'w', 1}, {500, 'q', 1},
+                 {1000, 'q', 0}, {1000, 'w', 1}, {1500, 'q', 0}}
         << QList<qint64>{500, 1500, 2500};
     QTest::newRow("paced by the count, the latency sets the rate")
-        << 100000 << 256 << Steps{{0, 'w', 1},    {500, 'q', 0},  {500, 'w', 1}, {1000, 'q', 0},
-                                  {1000, 'w', 1}, {1500, 'q', 0}, {0, 'd', 1600}}
+        << Usb::Serial << 100000 << 256
+        << Steps{{0, 'w', 1},    {500, 'q', 0},  {500, 'w', 1}, {1000, 'q', 0},
+                 {1000, 'w', 1}, {1500, 'q', 0}, {0, 'd', 1600}}
         << QList<qint64>{500, 1000, 1500};
     QTest::newRow("bytes written during a URB wait for the next one")
-        << 10000 << 256 << Steps{{0, 'w', 1},   {100, 'w', 3}, {100, 'q', 4},
-                                 {500, 'q', 3}, {999, 'q', 3}, {1000, 'q', 0}}
+        << Usb::Serial << 10000 << 256 << Steps{{0, 'w', 1},   {100, 'w', 3}, {100, 'q', 4},
+                                                {500, 'q', 3}, {999, 'q', 3}, {1000, 'q', 0}}
         << QList<qint64>{500, 1500, 2500, 3500};
     QTest::newRow("a burst goes in URBs of 64")
-        << 10000 << 256
+        << Usb::Serial << 10000 << 256
         << Steps{{0, 'w', 100}, {499, 'q', 100}, {500, 'q', 36}, {1000, 'q', 0}, {0, 'd', 100500}}
         << evenly(500, 100, 1000);
     QTest::newRow("a full chip holds the URB until the line makes room")
-        << 10000 << 100
+        << Usb::Serial << 10000 << 100
         << Steps{{0, 'w', 128}, {500, 'q', 64}, {27499, 'q', 64}, {27500, 'q', 0}, {0, 'd', 128500}}
         << evenly(500, 128, 1000);
     QTest::newRow("a flush drops the kfifo, not the URB")
-        << 10000 << 256 << Steps{{0, 'w', 1},   {100, 'w', 10}, {100, 'f', 0},
-                                 {100, 'q', 1}, {500, 'q', 0},  {0, 'd', 1500}}
+        << Usb::Serial << 10000 << 256 << Steps{{0, 'w', 1},   {100, 'w', 10}, {100, 'f', 0},
+                                                {100, 'q', 1}, {500, 'q', 0},  {0, 'd', 1500}}
         << QList<qint64>{500};
     QTest::newRow("the URB's bytes leave room in the kfifo")
-        << 10000 << 256
+        << Usb::Serial << 10000 << 256
         << Steps{{0, 'w', 5000, 4096}, {0, 'q', 4096}, {0, 'w', 100, 64}, {0, 'q', 4160}}
         << evenly(500, 4160, 1000);
+    // cdc-acm: a URB a write, each counted as a whole write buffer (1280) until it is done.
+    QTest::newRow("acm: one byte counts a write buffer until its URB is done")
+        << Usb::Acm << 10000 << 256
+        << Steps{{0, 'w', 1}, {0, 'q', 1280}, {499, 'q', 1280}, {500, 'q', 0}}
+        << QList<qint64>{500};
+    QTest::newRow("acm: each write is a URB of its own, done in order")
+        << Usb::Acm << 10000 << 256
+        << Steps{{0, 'w', 1},      {100, 'w', 1},    {200, 'w', 1},    {200, 'q', 3840},
+                 {500, 'q', 2560}, {599, 'q', 2560}, {600, 'q', 1280}, {700, 'q', 0}}
+        << QList<qint64>{500, 1500, 2500};
+    QTest::newRow("acm: paced by the count, the latency sets the rate")
+        << Usb::Acm << 100000 << 256
+        << Steps{{0, 'w', 1},    {500, 'q', 0},  {500, 'w', 1}, {1000, 'q', 0},
+                 {1000, 'w', 1}, {1500, 'q', 0}, {0, 'd', 1600}}
+        << QList<qint64>{500, 1000, 1500};
+    QTest::newRow("acm: a burst is one URB, done when the device took its last packet")
+        << Usb::Acm << 10000 << 256
+        << Steps{{0, 'w', 1000}, {743499, 'q', 1280}, {743500, 'q', 0}, {0, 'd', 1000500}}
+        << evenly(500, 1000, 1000);
+    QTest::newRow("acm: sixteen URBs and the writer waits")
+        << Usb::Acm << 10000 << 256
+        << Steps{{0, 'w', 30000, 20480}, {0, 'q', 20480}, {0, 'w', 1, 0}}
+        << evenly(500, 20480, 1000);
+    QTest::newRow("acm: a flush takes back no URB")
+        << Usb::Acm << 10000 << 256 << Steps{{0, 'w', 1}, {100, 'f', 0}, {100, 'q', 1280}}
+        << QList<qint64>{500};
 }
 
-void TestDriverModel::usbSerial()
+void TestDriverModel::usb()
 {
+    QFETCH(Usb, usb);
     QFETCH(int, baud);
     QFETCH(int, chipBuffer);
     QFETCH(Steps, steps);
     QFETCH(QList<qint64>, starts);
 
-    UsbSerialModel model(UsbOptions{500us, chipBuffer});
-    play(model, baud, steps, starts);
+    if (usb == Usb::Serial) {
+        UsbSerialModel model(UsbOptions{500us, chipBuffer});
+        play(model, baud, steps, starts);
+    } else {
+        CdcAcmModel model(AcmOptions{500us, chipBuffer});
+        play(model, baud, steps, starts);
+    }
 }
 
 void TestDriverModel::preloaded_data()
@@ -290,6 +328,8 @@ void TestDriverModel::preloaded_data()
     QTest::newRow("16550, exit with the port open") << "16550" << false << true << burst - 16;
     QTest::newRow("usb, the port closed") << "usb" << true << true << burst;
     QTest::newRow("usb, exit with the port open") << "usb" << false << true << burst;
+    // One write, one URB: counted as a whole write buffer.
+    QTest::newRow("acm, the port closed") << "acm" << true << true << 1280;
     QTest::newRow("another device is left alone") << "16550" << true << false << 0;
 }
 

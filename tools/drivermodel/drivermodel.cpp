@@ -1,6 +1,7 @@
 #include "drivermodel.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace kibro::drivermodel {
 
@@ -152,6 +153,73 @@ Time UsbSerialModel::completion() const
     if (const int need = m_chip + m_urb - m_options.chipBuffer; need > 0)
         done = std::max(done, lineFreeAt() + (need - 1) * byteTime());
     return done;
+}
+
+CdcAcmModel::CdcAcmModel(AcmOptions options) : m_options(options)
+{
+    // A packet larger than the device could never be taken.
+    m_options.deviceBuffer = std::max(m_options.deviceBuffer, kPacket);
+    m_options.writeSize = std::max(m_options.writeSize, 1);
+}
+
+int CdcAcmModel::queued() const
+{
+    return static_cast<int>(m_urbs.size()) * m_options.writeSize;
+}
+
+int CdcAcmModel::room() const
+{
+    return (kUrbs - static_cast<int>(m_urbs.size())) * m_options.writeSize;
+}
+
+void CdcAcmModel::run(Time until)
+{
+    for (;;) {
+        const bool starting = m_device > 0 && lineFreeAt() <= until;
+        std::optional<Time> packetAt;
+        if (!m_urbs.empty() &&
+            m_device + std::min(kPacket, m_urbs.front().left) <= m_options.deviceBuffer)
+            packetAt = std::max(m_headReady, m_played);
+        const bool taking = packetAt && *packetAt <= until;
+        // A byte leaving the device at the packet's moment made the room it waited for.
+        if (starting && (!taking || lineFreeAt() <= *packetAt)) {
+            m_played = std::max(m_played, lineFreeAt());
+            --m_device;
+            startByte(lineFreeAt());
+        } else if (taking) {
+            const Time at = *packetAt;
+            m_played = at;
+            Urb& head = m_urbs.front();
+            const int moved = std::min(kPacket, head.left);
+            head.left -= moved;
+            m_device += moved;
+            if (lineFreeAt() <= at) {
+                --m_device;
+                startByte(at);
+            }
+            m_headReady = at;
+            if (head.left == 0) {
+                // acm_write_done(): the write buffer is free, the count drops by a write size.
+                m_urbs.pop_front();
+                if (!m_urbs.empty())
+                    m_headReady = std::max(at, m_urbs.front().submitted + m_options.latency);
+            }
+        } else {
+            return;
+        }
+    }
+}
+
+void CdcAcmModel::accept(Time now, int bytes)
+{
+    m_played = std::max(m_played, now);
+    for (int left = bytes; left > 0;) {
+        const int urb = std::min(left, m_options.writeSize);
+        if (m_urbs.empty())
+            m_headReady = now + m_options.latency;
+        m_urbs.push_back({now, urb});
+        left -= urb;
+    }
 }
 
 } // namespace kibro::drivermodel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -131,6 +132,54 @@ private:
     Time m_urbDone{};
     // Bytes in the chip that have not started on the wire.
     int m_chip = 0;
+};
+
+struct AcmOptions
+{
+    std::chrono::nanoseconds latency = 500us;
+    int deviceBuffer = 256;
+    // acm->writesize: 20 bulk packets of 64 bytes at full speed.
+    int writeSize = 1280;
+};
+
+// cdc-acm (USB modem class): acm_tty_write() puts each write into a write buffer of its own
+// and submits it as a URB, up to kUrbs in flight, however few bytes it holds; the tty layer
+// blocks while none is free. TIOCOUTQ is acm_tty_chars_in_buffer(): the URBs in flight times
+// the write size, so one byte counts 1280 until acm_write_done() frees its buffer. The URBs
+// go in order, 64-byte packets the device takes only while its buffer has room; the first
+// no sooner than the bus latency after its submission.
+class CdcAcmModel final : public DriverModel
+{
+public:
+    static constexpr int kUrbs = 16;
+    static constexpr int kPacket = 64;
+
+    explicit CdcAcmModel(AcmOptions options = {});
+
+protected:
+    void run(Time until) override;
+    [[nodiscard]] int queued() const override;
+    [[nodiscard]] int room() const override;
+    void accept(Time now, int bytes) override;
+    // Submitted URBs are the host controller's: nothing the driver could take back.
+    void discard() override {}
+
+private:
+    struct Urb
+    {
+        Time submitted{};
+        int left = 0; // bytes the device has not taken yet
+    };
+
+    AcmOptions m_options;
+    std::deque<Urb> m_urbs;
+    // The first URB's next packet may go from here: the latency after its submission, behind
+    // the URB before it, or right behind its own last packet.
+    Time m_headReady{};
+    // The latest moment played: a packet that waited for room goes when the room came.
+    Time m_played{};
+    // Bytes in the device that have not started on the wire.
+    int m_device = 0;
 };
 
 } // namespace kibro::drivermodel

@@ -8,9 +8,9 @@
 // KIBRO_DRIVER_MODEL_DEVICE          the port as the program opens it; a link is fine, the
 //                                    character device it leads to is the one modelled.
 //                                    Unset, the library changes nothing.
-// KIBRO_DRIVER_MODEL                 16550 (the default) or usb
+// KIBRO_DRIVER_MODEL                 16550 (the default), usb (usb-serial) or acm (cdc-acm)
 // KIBRO_DRIVER_MODEL_USB_LATENCY_US  time from a URB's submission to its completion (500)
-// KIBRO_DRIVER_MODEL_USB_CHIP_BUFFER bytes the USB chip holds before the line (256)
+// KIBRO_DRIVER_MODEL_USB_CHIP_BUFFER bytes the USB chip or device holds before the line (256)
 // KIBRO_DRIVER_MODEL_LOG             each byte's wire start, CLOCK_MONOTONIC nanoseconds, one
 //                                    a line; made at the first byte, complete once the port
 //                                    is closed or the process has exited normally.
@@ -332,12 +332,15 @@ private:
             return *m_model;
         const std::string_view kind =
             std::getenv("KIBRO_DRIVER_MODEL") ? std::getenv("KIBRO_DRIVER_MODEL") : "16550";
+        const microseconds latency(fromEnv<long long>("KIBRO_DRIVER_MODEL_USB_LATENCY_US", 500));
+        const int chipBuffer = fromEnv<int>("KIBRO_DRIVER_MODEL_USB_CHIP_BUFFER", 256);
         if (kind == "usb") {
-            UsbOptions options;
-            options.latency =
-                microseconds(fromEnv<long long>("KIBRO_DRIVER_MODEL_USB_LATENCY_US", 500));
-            options.chipBuffer = fromEnv<int>("KIBRO_DRIVER_MODEL_USB_CHIP_BUFFER", 256);
-            m_model = std::make_unique<UsbSerialModel>(options);
+            m_model = std::make_unique<UsbSerialModel>(UsbOptions{latency, chipBuffer});
+        } else if (kind == "acm") {
+            AcmOptions options;
+            options.latency = latency;
+            options.deviceBuffer = chipBuffer;
+            m_model = std::make_unique<CdcAcmModel>(options);
         } else {
             m_model = std::make_unique<Uart16550Model>();
         }
