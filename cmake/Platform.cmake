@@ -15,7 +15,10 @@
 #                         SetConsoleCtrlHandler, handed to the event loop
 #     serialport_win.cpp  driver queues from ClearCommError (cbOutQue, cbInQue); every write
 #                         through QSerialPort; no hang-up poll; no busy reason beyond Qt's;
-#                         lockedBy says nobody
+#                         lockedBy says nobody. cbOutQue counts the bytes of pending writes;
+#                         for the in-box USB modem-class driver (usbser.sys), untried, it
+#                         should fall to 0 a round trip after each write, as usb-serial's
+#                         count does on Linux (docs/pacing.md, "On Windows")
 #     portholder_win.cpp  findPortHolder and lockHolder find nobody (no lock files)
 #     portinfo_win.cpp    describeDevice from QSerialPortInfo::availablePorts(), matched by
 #                         port name (any case) or system location
