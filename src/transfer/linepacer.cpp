@@ -219,7 +219,10 @@ void LinePacer::learnAim(Clock::time_point now, Clock::time_point returned, Prob
         m_lateStreak = 0;
     } else {
         m_aim -= part<FirstCreep>(step) * (1 << m_lateStreak);
-        m_lateStreak = std::min(m_lateStreak + 1, kLateDoublings);
+        // A buffer's round trip is the device's own, steady from one URB to the next: the aim
+        // creeps back at one pace, so that early looks, each a wake for nothing, stay few.
+        if (m_kind != DriverKind::CountsBuffers)
+            m_lateStreak = std::min(m_lateStreak + 1, kLateDoublings);
     }
     m_aim = std::clamp(m_aim, Duration::zero(),
                        std::max(kLongestAimBytes * m_byteTime, kLongestRoundTrip));
