@@ -21,7 +21,8 @@
 #                         count does on Linux (docs/pacing.md, "On Windows")
 #     portholder_win.cpp  findPortHolder and lockHolder find nobody (no lock files)
 #     portinfo_win.cpp    describeDevice from QSerialPortInfo::availablePorts(), matched by
-#                         port name (any case) or system location
+#                         port name (any case) or system location; mayOpen says yes (only an
+#                         open tells), accessAdvice nothing
 #     portmap_win.cpp     COM<n> opens "COM<n>" for n > 0; a stored name is taken as written
 #     displayprobe_none.cpp  unreachableDisplay returns nothing: Windows always has a display
 #     fileread_win.cpp    the file opened, sized and read through QFile

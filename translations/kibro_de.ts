@@ -27,11 +27,6 @@
         <translation>Die Datei kann nicht gelesen werden.</translation>
     </message>
     <message>
-        <source>yyyy/MM/dd H:mm:ss</source>
-        <extracomment>QDateTime format of the file&apos;s time stamp in the details</extracomment>
-        <translation>dd.MM.yyyy HH:mm:ss</translation>
-    </message>
-    <message>
         <source>START</source>
         <translation>START</translation>
     </message>
@@ -41,16 +36,12 @@
     </message>
     <message>
         <source>%1の送信</source>
-        <extracomment>caption of the send window; %1 is the file&apos;s name</extracomment>
+        <extracomment>caption of the send window, before and while sending; %1 is the file&apos;s name</extracomment>
         <translation>%1 senden</translation>
     </message>
     <message>
         <source>FileName:</source>
         <translation>Dateiname:</translation>
-    </message>
-    <message>
-        <source>FileSize:%1 Byte</source>
-        <translation>Größe:%1 Byte</translation>
     </message>
     <message>
         <source>DateTime:</source>
@@ -71,6 +62,13 @@
     <message>
         <source>Transfer Error</source>
         <translation>Übertragungsfehler</translation>
+    </message>
+    <message numerus="yes">
+        <source>FileSize:%n Byte</source>
+        <translation>
+            <numerusform>Größe:%n Byte</numerusform>
+            <numerusform>Größe:%n Byte</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -105,11 +103,11 @@
     </message>
     <message>
         <source>COM Open Error</source>
-        <translation>COM-Öffnungsfehler</translation>
+        <translation>COM-Fehler</translation>
     </message>
     <message>
         <source>通信設定</source>
-        <translation>Verbindungseinstellungen</translation>
+        <translation>Einstellungen</translation>
     </message>
     <message>
         <source>ボーレート</source>
@@ -130,6 +128,10 @@
     <message>
         <source>が開けませんでした。</source>
         <translation> konnte nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>アクセス権: なし（このユーザーは開けません）</source>
+        <translation>Zugriff: keiner (dieser Benutzer darf es nicht öffnen)</translation>
     </message>
 </context>
 </TS>

@@ -27,11 +27,6 @@
         <translation>The file cannot be read.</translation>
     </message>
     <message>
-        <source>yyyy/MM/dd H:mm:ss</source>
-        <extracomment>QDateTime format of the file&apos;s time stamp in the details</extracomment>
-        <translation>MM/dd/yyyy h:mm:ss AP</translation>
-    </message>
-    <message>
         <source>START</source>
         <translation>START</translation>
     </message>
@@ -41,20 +36,16 @@
     </message>
     <message>
         <source>%1の送信</source>
-        <extracomment>caption of the send window; %1 is the file&apos;s name</extracomment>
-        <translation>Sending %1</translation>
+        <extracomment>caption of the send window, before and while sending; %1 is the file&apos;s name</extracomment>
+        <translation>Send %1</translation>
     </message>
     <message>
         <source>FileName:</source>
-        <translation>FileName:</translation>
-    </message>
-    <message>
-        <source>FileSize:%1 Byte</source>
-        <translation>FileSize:%1 Byte</translation>
+        <translation>File name: </translation>
     </message>
     <message>
         <source>DateTime:</source>
-        <translation>DateTime:</translation>
+        <translation>Date: </translation>
     </message>
     <message>
         <source>File Error</source>
@@ -71,6 +62,13 @@
     <message>
         <source>Transfer Error</source>
         <translation>Transfer Error</translation>
+    </message>
+    <message numerus="yes">
+        <source>FileSize:%n Byte</source>
+        <translation>
+            <numerusform>File size: %n byte</numerusform>
+            <numerusform>File size: %n bytes</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -109,7 +107,7 @@
     </message>
     <message>
         <source>通信設定</source>
-        <translation>Communication Settings</translation>
+        <translation>Settings</translation>
     </message>
     <message>
         <source>ボーレート</source>
@@ -130,6 +128,10 @@
     <message>
         <source>が開けませんでした。</source>
         <translation> could not be opened.</translation>
+    </message>
+    <message>
+        <source>アクセス権: なし（このユーザーは開けません）</source>
+        <translation>Access: denied (this user may not open it)</translation>
     </message>
 </context>
 </TS>

@@ -27,11 +27,6 @@
         <translation>Impossible de lire le fichier.</translation>
     </message>
     <message>
-        <source>yyyy/MM/dd H:mm:ss</source>
-        <extracomment>QDateTime format of the file&apos;s time stamp in the details</extracomment>
-        <translation>dd/MM/yyyy HH:mm:ss</translation>
-    </message>
-    <message>
         <source>START</source>
         <translation>ENVOYER</translation>
     </message>
@@ -41,16 +36,12 @@
     </message>
     <message>
         <source>%1の送信</source>
-        <extracomment>caption of the send window; %1 is the file&apos;s name</extracomment>
-        <translation>Envoi de %1</translation>
+        <extracomment>caption of the send window, before and while sending; %1 is the file&apos;s name</extracomment>
+        <translation>Envoyer %1</translation>
     </message>
     <message>
         <source>FileName:</source>
         <translation>Fichier : </translation>
-    </message>
-    <message>
-        <source>FileSize:%1 Byte</source>
-        <translation>Taille : %1 octets</translation>
     </message>
     <message>
         <source>DateTime:</source>
@@ -71,6 +62,13 @@
     <message>
         <source>Transfer Error</source>
         <translation>Erreur de transfert</translation>
+    </message>
+    <message numerus="yes">
+        <source>FileSize:%n Byte</source>
+        <translation>
+            <numerusform>Taille : %n octet</numerusform>
+            <numerusform>Taille : %n octets</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -105,11 +103,11 @@
     </message>
     <message>
         <source>COM Open Error</source>
-        <translation>Erreur d&apos;ouverture COM</translation>
+        <translation>Erreur COM</translation>
     </message>
     <message>
         <source>通信設定</source>
-        <translation>Paramètres de communication</translation>
+        <translation>Paramètres</translation>
     </message>
     <message>
         <source>ボーレート</source>
@@ -130,6 +128,10 @@
     <message>
         <source>が開けませんでした。</source>
         <translation> n&apos;a pas pu être ouvert.</translation>
+    </message>
+    <message>
+        <source>アクセス権: なし（このユーザーは開けません）</source>
+        <translation>Accès : refusé (cet utilisateur ne peut pas l&apos;ouvrir)</translation>
     </message>
 </context>
 </TS>

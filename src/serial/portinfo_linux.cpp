@@ -4,8 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace kibro {
 
@@ -22,6 +24,30 @@ QString attribute(const QDir& dir, const QString& name)
 
 } // namespace
 
+bool mayOpen(const QString& device)
+{
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+}
+
+QString accessAdvice(const QString& device)
+{
+    // Serial devices belong to a group that may use them (dialout on Debian); root's own
+    // group is no advice.
+    struct stat status
+    {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &status) == 0 && status.st_gid != 0 &&
+        (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        if (const group* owner = ::getgrgid(status.st_gid)) {
+            const QString name = QString::fromLocal8Bit(owner->gr_name);
+            return QStringLiteral("add yourself to the %1 group (sudo adduser $USER %1), then "
+                                  "log in again")
+                .arg(name);
+        }
+    }
+    return QStringLiteral("ask the administrator for read and write access to it");
+}
+
 DeviceReport describeDevice(const QString& device, const QString& sysfsRoot)
 {
     DeviceReport report;
@@ -35,6 +61,7 @@ DeviceReport describeDevice(const QString& device, const QString& sysfsRoot)
     if (::stat(QFile::encodeName(device).constData(), &status) != 0)
         return report;
     report.present = true;
+    report.accessible = mayOpen(device);
     if (!S_ISCHR(status.st_mode))
         return report;
 

@@ -1,6 +1,7 @@
 #include "serialport.h"
 
 #include "errors.h"
+#include "portinfo.h"
 #include "serial_platform.h"
 
 #include <QRegularExpression>
@@ -160,6 +161,8 @@ QString SerialPort::openFailureReason(const QString& device) const
         return m_port.errorString();
     if (QString busy = platform::busyReason(device); !busy.isEmpty())
         return busy;
+    if (!mayOpen(device))
+        return m_port.errorString() + QStringLiteral("; ") + accessAdvice(device);
     return m_port.errorString();
 }
 

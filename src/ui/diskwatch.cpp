@@ -28,6 +28,8 @@ DirectoryWatcher::DirectoryWatcher(QObject* parent) : QObject(parent)
 {
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, &DirectoryWatcher::passOn);
+    m_relist.setInterval(kRelistInterval);
+    connect(&m_relist, &QTimer::timeout, this, &DirectoryWatcher::changed);
     m_fd = platform::openDirectoryEvents();
     if (m_fd >= 0) {
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
@@ -53,23 +55,42 @@ void DirectoryWatcher::watch(const NativePath& path)
 {
     m_names.clear();
     m_whole = false;
+    QString refusal;
     if (m_fd >= 0) {
         // Added again even for the same path: the directory there may be another one now (a
         // volume mounted on it or unmounted from it), and the same one keeps its watch.
-        const int watch = path.isEmpty() ? -1 : platform::addDirectoryWatch(m_fd, path);
+        const int watch = path.isEmpty() ? -1 : platform::addDirectoryWatch(m_fd, path, refusal);
         if (m_watch >= 0 && m_watch != watch)
             platform::removeDirectoryWatch(m_fd, m_watch);
         m_watch = watch;
         m_path = path;
+    } else if (path != m_path) {
+        m_path = path;
+        if (!m_fallback->directories().isEmpty())
+            m_fallback->removePaths(m_fallback->directories());
+        if (!path.isEmpty() && !m_fallback->addPath(fromNativePath(path)))
+            refusal = QStringLiteral("refused");
+    } else {
+        return; // watched as it was, or still refused
+    }
+    if (!refusal.isEmpty()) {
+        refused(path, refusal);
         return;
     }
-    if (path == m_path)
-        return;
-    m_path = path;
-    if (!m_fallback->directories().isEmpty())
-        m_fallback->removePaths(m_fallback->directories());
-    if (!path.isEmpty())
-        m_fallback->addPath(fromNativePath(path));
+    m_refused.clear();
+    m_relist.stop();
+}
+
+void DirectoryWatcher::refused(const NativePath& path, const QString& reason)
+{
+    // Said once a folder, not at every listing while it lasts.
+    if (path != m_refused)
+        qWarning("kibro: cannot watch %s for changes (%s): listing it again every %lld s",
+                 path.constData(), qUtf8Printable(reason),
+                 static_cast<long long>(kRelistInterval.count()));
+    m_refused = path;
+    if (!m_relist.isActive())
+        m_relist.start();
 }
 
 void DirectoryWatcher::catchUp()

@@ -26,12 +26,15 @@ class DirectoryWatcher : public QObject
 public:
     static constexpr std::chrono::milliseconds kSettle{250};
     static constexpr int kCostFactor = 20;
+    // While the system refuses to watch the directory, it is listed anew this often.
+    static constexpr std::chrono::seconds kRelistInterval{2};
 
     explicit DirectoryWatcher(QObject* parent = nullptr);
     ~DirectoryWatcher() override;
 
     // Watches path instead of what was watched before; an empty path watches nothing. Call
-    // after listing it: news from before is dropped.
+    // before listing it: news from before is dropped, and an entry made while it is listed is
+    // news. A watch the system refuses is made up for by listing anew now and then.
     void watch(const NativePath& path);
     // Passes on at once what the system has said so far, without waiting out the interval.
     void catchUp();
@@ -46,9 +49,12 @@ private:
     void takeEvents();
     void schedule();
     void passOn();
+    void refused(const NativePath& path, const QString& reason);
 
     NativePath m_path;
     QTimer m_settle;
+    QTimer m_relist;
+    NativePath m_refused;
     QSet<QByteArray> m_names;
     bool m_whole = false;
     std::chrono::steady_clock::time_point m_quietUntil;

@@ -1,6 +1,7 @@
 #include "diskwatch_platform.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
@@ -16,11 +17,29 @@ int openDirectoryEvents()
     return ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }
 
-int addDirectoryWatch(int handle, const NativePath& path)
+namespace {
+bool g_refused = false;
+} // namespace
+
+void refuseDirectoryWatches(bool refuse)
 {
-    return ::inotify_add_watch(handle, path.constData(),
-                               IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    g_refused = refuse;
+}
+
+int addDirectoryWatch(int handle, const NativePath& path, QString& refusal)
+{
+    const int watch =
+        g_refused ? (errno = ENOSPC, -1)
+                  : ::inotify_add_watch(handle, path.constData(),
+                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                            IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    // The limits of fs.inotify (max_user_watches, max_user_instances) or the kernel's memory;
+    // a directory gone or unreadable is not refused, its listing fails too.
+    if (watch < 0 && errno == ENOSPC)
+        refusal = QStringLiteral("no inotify watches left, see fs.inotify.max_user_watches");
+    else if (watch < 0 && (errno == EMFILE || errno == ENOMEM))
+        refusal = QString::fromLocal8Bit(std::strerror(errno));
+    return watch;
 }
 
 void removeDirectoryWatch(int handle, int watch)

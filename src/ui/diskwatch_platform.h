@@ -6,6 +6,7 @@
 #include "filenames.h"
 
 #include <QList>
+#include <QString>
 
 namespace kibro::platform {
 
@@ -22,8 +23,11 @@ enum class EntryKind { Absent, File, Directory };
 
 // A handle that turns readable when a watched directory's entries change, or -1.
 [[nodiscard]] int openDirectoryEvents();
-// Watches a directory by its bytes; the watch, or -1 when it cannot.
-[[nodiscard]] int addDirectoryWatch(int handle, const NativePath& path);
+// Watches a directory by its bytes; the watch, or -1 when it cannot. When the system has no
+// room for another watch (the user's watches used up), refusal says why.
+[[nodiscard]] int addDirectoryWatch(int handle, const NativePath& path, QString& refusal);
+// For tests: every later watch is refused as if the user's watches were used up, or no more.
+void refuseDirectoryWatches(bool refuse);
 void removeDirectoryWatch(int handle, int watch);
 // Takes every waiting event.
 [[nodiscard]] QList<DirectoryEvent> takeDirectoryEvents(int handle);

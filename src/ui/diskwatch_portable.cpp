@@ -11,10 +11,12 @@ int openDirectoryEvents()
     return -1;
 }
 
-int addDirectoryWatch(int, const NativePath&)
+int addDirectoryWatch(int, const NativePath&, QString&)
 {
     return -1;
 }
+
+void refuseDirectoryWatches(bool) {}
 
 void removeDirectoryWatch(int, int) {}
 

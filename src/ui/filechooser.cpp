@@ -259,9 +259,13 @@ bool DirectoryList::setPath(const QString& path)
 bool DirectoryList::setNativePath(const NativePath& path)
 {
     const NativePath clean = cleanNativePath(path);
+    // Watched before it is listed, so that an entry made meanwhile is news and not lost.
+    m_watcher->watch(clean);
     const auto entries = listDirectory(clean);
-    if (!entries)
+    if (!entries) {
+        m_watcher->watch(m_path);
         return false;
+    }
 
     // Listing the same directory again keeps the entry the user had moved to, by its path,
     // and where it stood on screen; an entry that is gone leaves nothing selected.
@@ -308,7 +312,6 @@ bool DirectoryList::setNativePath(const NativePath& path)
         anchor->restore();
 
     m_path = clean;
-    m_watcher->watch(m_path);
     emit listed();
     return true;
 }

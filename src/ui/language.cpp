@@ -23,7 +23,17 @@ public:
     }
 };
 
+const QString kOwnCatalogue = QStringLiteral("kibro");
+
 } // namespace
+
+QString shownLanguage()
+{
+    const auto* app = QCoreApplication::instance();
+    const auto* own =
+        app ? app->findChild<QTranslator*>(kOwnCatalogue, Qt::FindDirectChildrenOnly) : nullptr;
+    return own ? own->language() : QString();
+}
 
 QString translationLanguage(const QStringList& uiLanguages)
 {
@@ -43,6 +53,7 @@ bool installTranslation(const QString& language)
         return true;
     auto* app = QCoreApplication::instance();
     auto* own = new QTranslator(app);
+    own->setObjectName(kOwnCatalogue);
     if (!own->load(QStringLiteral(":/i18n/kibro_") + language)) {
         delete own;
         return false;

@@ -1,6 +1,7 @@
 #include "sendwindow.h"
 
 #include "fileread.h"
+#include "language.h"
 #include "messagebox.h"
 #include "settingswindow.h"
 #include "twips.h"
@@ -9,10 +10,12 @@
 #include <QDateTime>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
@@ -31,11 +34,23 @@ QString fileCheckText(FileCheck check)
                                         : SendWindow::tr("ファイルを読み込めません。");
 }
 
-// A time stamp as the details show it: local date and time, in the order of the language shown.
+// A time stamp as the details show it, local, to the second and with the whole year: in the
+// design's order in Japanese, else in the user's locale's, as one language orders dates
+// differently by country (en_US, en_GB).
 QString dateTimeText(const QDateTime& stamp)
 {
-    //: QDateTime format of the file's time stamp in the details
-    return stamp.toLocalTime().toString(SendWindow::tr("yyyy/MM/dd H:mm:ss"));
+    const QString language = shownLanguage();
+    if (language.isEmpty())
+        return stamp.toLocalTime().toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(language);
+    static const QRegularExpression shortYear(QStringLiteral("(?<!y)yy(?!y)"));
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
+    const QString date =
+        locale.dateFormat(QLocale::ShortFormat).replace(shortYear, QStringLiteral("yyyy"));
+    const QString time = locale.timeFormat(QLocale::LongFormat).remove(zone).trimmed();
+    return locale.toString(stamp.toLocalTime(), date + u' ' + time);
 }
 
 // The bar follows the bytes at about the screen's pace: a repaint for every byte would take
@@ -118,7 +133,7 @@ bool SendWindow::loadFile(const NativePath& path)
         return true;
     m_chosenPath = path;
     m_fileName = readableName(baseName(path));
-    //: caption of the send window; %1 is the file's name
+    //: caption of the send window, before and while sending; %1 is the file's name
     setWindowTitle(tr("%1の送信").arg(m_fileName));
 
     const FileFacts facts = inspectFile(m_chosenPath);
@@ -132,7 +147,7 @@ bool SendWindow::loadFile(const NativePath& path)
                                  .elidedText(tr("FileName:") + m_fileName, Qt::ElideMiddle,
                                              m_details->contentsRect().width());
     m_details->setToolTip(m_fileName);
-    m_details->setText(nameLine + u'\n' + tr("FileSize:%1 Byte").arg(m_fileSize) + u'\n' +
+    m_details->setText(nameLine + u'\n' + tr("FileSize:%n Byte", nullptr, m_fileSize) + u'\n' +
                        tr("DateTime:") + dateTimeText(facts.modified));
     return true;
 }

@@ -112,6 +112,9 @@ QString portTip(const DeviceReport& report)
         tip += QStringLiteral(" (") + report.resolved + u')';
     tip += u'\n' +
            (report.present ? SettingsWindow::tr("接続: あり") : SettingsWindow::tr("接続: なし"));
+    // The reason an open would fail, before the user tries it.
+    if (report.present && !report.accessible)
+        tip += u'\n' + SettingsWindow::tr("アクセス権: なし（このユーザーは開けません）");
     if (!report.description.isEmpty())
         tip += u'\n' + SettingsWindow::tr("説明: %1").arg(report.description);
     if (!report.manufacturer.isEmpty())
@@ -248,6 +251,8 @@ void SettingsWindow::onOkClicked()
     section([&] { m_serial.setSettings(settings); });
     section([&] { m_serial.open(); });
     if (section.lastError() != 0) {
+        // Not left open on an unconfirmed choice: CANCEL could not put the stored port back.
+        m_serial.close();
         reportOpenError(this, m_portNumber, tr("が開けません。"));
         return;
     }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 
@@ -23,8 +24,8 @@ private slots:
     void writtenTextReadsBackUnchanged();
     void valuesLiveInTheProgramsFile();
     void handEditedSettingsReadAsOneText();
-    void unwritableStoreThrows_data();
-    void unwritableStoreThrows();
+    void refusedStoreSaysSo_data();
+    void refusedStoreSaysSo();
     void handEditedLineDoesNotHideTheOutcome_data();
     void handEditedLineDoesNotHideTheOutcome();
 };
@@ -103,20 +104,25 @@ void TestSettingsStore::handEditedSettingsReadAsOneText()
     QCOMPARE(store.read(SettingsStore::kStartup, QStringLiteral("Port"), {}), QStringLiteral("2"));
 }
 
-void TestSettingsStore::unwritableStoreThrows_data()
+void TestSettingsStore::refusedStoreSaysSo_data()
 {
     QTest::addColumn<bool>("fileIsDirectory");
+    QTest::addColumn<bool>("reading");
 
-    // chmod does not stop root, so the store is made unwritable by its shape instead.
-    QTest::newRow("store file is a directory") << true;
-    QTest::newRow("store directory is a file") << false;
+    // chmod does not stop root, so the store is refused by its shape instead.
+    QTest::newRow("writing, store file is a directory") << true << false;
+    QTest::newRow("writing, store directory is a file") << false << false;
+    QTest::newRow("reading, store file is a directory") << true << true;
 }
 
-void TestSettingsStore::unwritableStoreThrows()
+// Reading gives the defaults and writing throws, with one line on stderr for all the keys.
+void TestSettingsStore::refusedStoreSaysSo()
 {
     QFETCH(bool, fileIsDirectory);
+    QFETCH(bool, reading);
 
     TestStore testStore;
+    QString fileName = testStore.fileName();
     if (fileIsDirectory) {
         QVERIFY(QDir().mkpath(testStore.fileName()));
     } else {
@@ -125,15 +131,30 @@ void TestSettingsStore::unwritableStoreThrows()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+        fileName = blocker + QStringLiteral("/QUEPA_Kibro.conf");
     }
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression(
+            QStringLiteral("^kibro: cannot %1 the settings store %2: .")
+                .arg(reading ? u"read" : u"write", QRegularExpression::escape(fileName))));
 
-    int code = 0;
-    try {
-        SettingsStore().write(SettingsStore::kStartup, QStringLiteral("Left"), QStringLiteral("1"));
-    } catch (const KibroError& e) {
-        code = e.code();
+    for (const char* key : {"Left", "Top"}) {
+        int code = 0;
+        try {
+            if (reading)
+                QCOMPARE(SettingsStore().read(SettingsStore::kStartup, QLatin1String(key),
+                                              QStringLiteral("d")),
+                         QStringLiteral("d"));
+            else
+                SettingsStore().write(SettingsStore::kStartup, QLatin1String(key),
+                                      QStringLiteral("1"));
+        } catch (const KibroError& e) {
+            code = e.code();
+        }
+        QCOMPARE(code, reading ? 0 : static_cast<int>(kibro::ErrorNumber::StoreFailed));
     }
-    QCOMPARE(code, static_cast<int>(kibro::ErrorNumber::StoreFailed));
 }
 
 void TestSettingsStore::handEditedLineDoesNotHideTheOutcome_data()

@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -168,6 +169,8 @@ private slots:
     void longNameKeepsItsEnds();
     void textFits_data();
     void textFits();
+    void titleFits_data();
+    void titleFits();
     void focusChain_data();
     void focusChain();
     void tabKey_data();
@@ -472,6 +475,63 @@ void WindowsTest::textFits()
                             .arg(needed.width())
                             .arg(needed.height())
                             .arg(describe(room))));
+}
+
+void WindowsTest::titleFits_data()
+{
+    // A window, or a box made as the program makes its boxes from a text and a title.
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Form2") << QStringLiteral("Form2") << QString() << QString();
+    QTest::newRow("Form3") << QStringLiteral("Form3") << QString() << QString();
+    const QString com1 = QStringLiteral("COM1");
+    const QString openError = SettingsWindow::tr("COM Open Error");
+    QTest::newRow("open error box")
+        << QString() << com1 + MainWindow::tr("が開けません。") << openError;
+    QTest::newRow("open error box on closing")
+        << QString() << com1 + SettingsWindow::tr("が開けませんでした。") << openError;
+    QTest::newRow("file error box")
+        << QString() << SendWindow::tr("ファイルが大きすぎます。") << SendWindow::tr("File Error");
+    QTest::newRow("cancel box") << QString() << SendWindow::tr("ファイル転送を中止します。")
+                                << SendWindow::tr("CANCEL");
+    QTest::newRow("transfer error box")
+        << QString() << SendWindow::tr("ファイル転送に失敗しました。")
+        << SendWindow::tr("Transfer Error");
+}
+
+// A window manager draws the title in a bold face of the desktop's font, beside the window
+// menu and the close button with their margins (about three lines of text); the rest is cut.
+void WindowsTest::titleFits()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, text);
+    QFETCH(QString, title);
+
+    std::unique_ptr<QMessageBox> box;
+    QWidget* top = nullptr;
+    if (window.isEmpty()) {
+        // Qt widens a box for its title by 50 pixels whatever the DPI: too few without scaling.
+        if (m_rig.mainWindow().logicalDpiX() > 96)
+            QSKIP("a box's room for its title is Qt's, unscaled");
+        box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get(), kWaitMs));
+        top = box.get();
+    } else {
+        top = m_rig.window(window);
+    }
+    QVERIFY(top);
+    QFont font = QApplication::font();
+    font.setBold(true);
+    const QFontMetrics metrics(font, top);
+    const int room = top->width() - 3 * metrics.height();
+    const int needed = metrics.horizontalAdvance(top->windowTitle());
+    QVERIFY2(needed <= room, qPrintable(QStringLiteral("\"%1\" needs %2 of %3 in a window %4 wide")
+                                            .arg(top->windowTitle())
+                                            .arg(needed)
+                                            .arg(room)
+                                            .arg(top->width())));
 }
 
 void WindowsTest::focusChain_data()

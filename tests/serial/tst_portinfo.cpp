@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -102,22 +104,27 @@ void TestPortInfo::presentDevice_data()
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("manufacturer");
     QTest::addColumn<QString>("serialNumber");
+    QTest::addColumn<bool>("refused");
 
     QTest::newRow("USB adapter") << Tree::UsbAdapter << false << "FT232R USB UART"
                                  << "FTDI"
-                                 << "A1234567";
+                                 << "A1234567" << false;
+    QTest::newRow("USB adapter the user may not open")
+        << Tree::UsbAdapter << false << "FT232R USB UART"
+        << "FTDI"
+        << "A1234567" << true;
     QTest::newRow("USB adapter through a link") << Tree::UsbAdapter << true << "FT232R USB UART"
                                                 << "FTDI"
-                                                << "A1234567";
+                                                << "A1234567" << false;
     QTest::newRow("no USB parent") << Tree::NoUsbParent << false << ""
                                    << ""
-                                   << "";
+                                   << "" << false;
     QTest::newRow("not in sysfs") << Tree::None << false << ""
                                   << ""
-                                  << "";
+                                  << "" << false;
     QTest::newRow("strings outside the devices") << Tree::StringsAboveDevices << false << ""
                                                  << ""
-                                                 << "";
+                                                 << "" << false;
 }
 
 void TestPortInfo::presentDevice()
@@ -127,17 +134,26 @@ void TestPortInfo::presentDevice()
     QFETCH(QString, description);
     QFETCH(QString, manufacturer);
     QFETCH(QString, serialNumber);
+    QFETCH(bool, refused);
 
     QTemporaryDir sys;
     QVERIFY(sys.isValid());
     QVERIFY(buildTree(sys.path(), tree, m_device));
     const QString device = throughLink ? m_sim.linkPath() : m_sim.devicePath();
 
+    std::optional<RefusedAccess> refusal;
+    if (refused) {
+        // The fake sysfs stays readable to the user, as the real one is.
+        QVERIFY(::chmod(QFile::encodeName(sys.path()).constData(), 0755) == 0);
+        refusal.emplace(m_sim.devicePath());
+    }
     const DeviceReport report = describeDevice(device, sys.path());
+    refusal.reset();
 
     QCOMPARE(report.device, device);
     QCOMPARE(report.resolved, m_sim.devicePath());
     QVERIFY(report.present);
+    QCOMPARE(report.accessible, !refused);
     QCOMPARE(report.description, description);
     QCOMPARE(report.manufacturer, manufacturer);
     QCOMPARE(report.serialNumber, serialNumber);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -255,4 +256,24 @@ QString PocketSim::outPath() const
 QString PocketSim::timesPath() const
 {
     return m_dir.filePath(QStringLiteral("times.txt"));
+}
+
+RefusedAccess::RefusedAccess(const QString& device) : m_path(QFile::encodeName(device))
+{
+    struct stat status
+    {
+    };
+    if (::stat(m_path.constData(), &status) == 0)
+        m_mode = status.st_mode & 07777;
+    (void)::chmod(m_path.constData(), 0);
+    // Root may read and write anything, but access() asks as the real user.
+    if (::getuid() == 0)
+        m_asNobody = ::setreuid(65534, static_cast<uid_t>(-1)) == 0;
+}
+
+RefusedAccess::~RefusedAccess()
+{
+    if (m_asNobody)
+        (void)::setreuid(0, static_cast<uid_t>(-1));
+    (void)::chmod(m_path.constData(), m_mode);
 }

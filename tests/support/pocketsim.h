@@ -72,3 +72,19 @@ private:
     QString m_devicePath;
     QString m_error;
 };
+
+// The simulator's pty as a device the user may not open, while this lives: no mode bits,
+// and under root a real user of nobody, whom access() asks about. Opening is not refused.
+class RefusedAccess
+{
+public:
+    explicit RefusedAccess(const QString& device);
+    ~RefusedAccess();
+    RefusedAccess(const RefusedAccess&) = delete;
+    RefusedAccess& operator=(const RefusedAccess&) = delete;
+
+private:
+    QByteArray m_path;
+    unsigned m_mode = 0600;
+    bool m_asNobody = false;
+};

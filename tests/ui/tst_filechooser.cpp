@@ -1,5 +1,6 @@
 // The file chooser on a real disk: names of any bytes listed and sent as they are, the drive
 // list following the folder, lists that follow the disk, type-ahead, a start folder that is gone.
+#include "diskwatch_platform.h"
 #include "programrig.h"
 #include "rawfiles.h"
 
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <chrono>
@@ -117,6 +119,7 @@ private slots:
     void sendsEveryName();
     void choosingTheShownAgainListsAnew_data();
     void choosingTheShownAgainListsAnew();
+    void listsFollowTheDisk_data();
     void listsFollowTheDisk();
     void busyFolderIsStillListed();
     void selectionStaysOnItsEntry_data();
@@ -211,13 +214,31 @@ void FileChooserTest::choosingTheShownAgainListsAnew()
     }
 }
 
+void FileChooserTest::listsFollowTheDisk_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("watched") << false;
+    // The user's inotify watches used up: listed again now and then, and said once.
+    QTest::newRow("watch refused") << true;
+}
+
 void FileChooserTest::listsFollowTheDisk()
 {
+    QFETCH(bool, refused);
     Rig rig;
     QVERIFY(rig.ready());
     QVERIFY(writeRawFile(rig.at("A.BAS")));
     QVERIFY(writeRawFile(rig.at("C.BAS")));
     QVERIFY(::mkdir(rig.at("ZED").constData(), 0755) == 0);
+    const auto lift = qScopeGuard([] { kibro::platform::refuseDirectoryWatches(false); });
+    kibro::platform::refuseDirectoryWatches(refused);
+    if (refused) {
+        const QRegularExpression said(
+            QStringLiteral("^kibro: cannot watch %1 for changes \\(.+\\): listing it again")
+                .arg(QRegularExpression::escape(QString::fromLocal8Bit(rig.nativeFolder()))));
+        QTest::ignoreMessage(QtWarningMsg, said);
+        QTest::failOnWarning(said);
+    }
     QVERIFY(rig.folders().setNativePath(rig.nativeFolder()));
     rig.folders().setCurrentRow(rig.folders().count() - 1); // moved to ZED, not opened
     rig.files().setCurrentRow(1);

@@ -57,49 +57,62 @@ void LanguageTest::chosen()
 
 void LanguageTest::shown_data()
 {
-    // Menu, open-error box, settings caption, send window, its details, file error box.
+    // Menu, open-error box, settings caption, send window, its details, file error box; the
+    // details of a file of that many bytes, its date in the locale's order.
     QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("texts");
-    QTest::newRow("ja") << QString()
+    QTest::newRow("ja") << QString() << "C" << QByteArray("10 END\r\n")
                         << QStringList{"終了(&X) 設定(&S)",
                                        "COM1が開けません。|COM Open Error",
                                        "通信設定",
                                        "A.BASの送信|START|CANCEL",
                                        "FileSize:8 Byte|DateTime:2026/01/02 3:04:05",
                                        "ファイルを読み込めません。|File Error"};
-    QTest::newRow("en") << QStringLiteral("en")
+    QTest::newRow("en") << QStringLiteral("en") << "en_US" << QByteArray("10 END\r\n")
                         << QStringList{"E&xit &Settings",
                                        "COM1 cannot be opened.|COM Open Error",
-                                       "Communication Settings",
-                                       "Sending A.BAS|START|CANCEL",
-                                       "FileSize:8 Byte|DateTime:01/02/2026 3:04:05 AM",
+                                       "Settings",
+                                       "Send A.BAS|START|CANCEL",
+                                       "File size: 8 bytes|Date: 1/2/2026 3:04:05 AM",
                                        "The file cannot be read.|File Error"};
-    QTest::newRow("de") << QStringLiteral("de")
+    QTest::newRow("en_GB") << QStringLiteral("en") << "en_GB" << QByteArray("\x1a")
+                           << QStringList{"E&xit &Settings",
+                                          "COM1 cannot be opened.|COM Open Error",
+                                          "Settings",
+                                          "Send A.BAS|START|CANCEL",
+                                          "File size: 1 byte|Date: 02/01/2026 03:04:05",
+                                          "The file cannot be read.|File Error"};
+    QTest::newRow("de") << QStringLiteral("de") << "de_DE" << QByteArray("10 END\r\n")
                         << QStringList{"&Beenden &Einstellungen",
-                                       "COM1 lässt sich nicht öffnen.|COM-Öffnungsfehler",
-                                       "Verbindungseinstellungen",
+                                       "COM1 lässt sich nicht öffnen.|COM-Fehler",
+                                       "Einstellungen",
                                        "A.BAS senden|START|ABBRUCH",
                                        "Größe:8 Byte|Datum:02.01.2026 03:04:05",
                                        "Die Datei kann nicht gelesen werden.|Dateifehler"};
-    QTest::newRow("fr") << QStringLiteral("fr")
+    QTest::newRow("fr") << QStringLiteral("fr") << "fr_FR" << QByteArray()
                         << QStringList{"&Quitter &Paramètres",
-                                       "COM1 ne peut pas être ouvert.|Erreur d'ouverture COM",
-                                       "Paramètres de communication",
-                                       "Envoi de A.BAS|ENVOYER|ANNULER",
-                                       "Taille : 8 octets|Date : 02/01/2026 03:04:05",
+                                       "COM1 ne peut pas être ouvert.|Erreur COM",
+                                       "Paramètres",
+                                       "Envoyer A.BAS|ENVOYER|ANNULER",
+                                       "Taille : 0 octet|Date : 02/01/2026 03:04:05",
                                        "Impossible de lire le fichier.|Erreur de fichier"};
 }
 
 void LanguageTest::shown()
 {
     QFETCH(QString, language);
+    QFETCH(QString, locale);
+    QFETCH(QByteArray, content);
     QFETCH(QStringList, texts);
 
+    QLocale::setDefault(QLocale(locale));
     QVERIFY(installTranslation(language));
     ProgramRig rig;
     // Nothing is plugged in: start-up cannot open COM1, says so and opens the settings window.
     rig.startUp();
-    const QString path = rig.writeFile(QStringLiteral("A.BAS"), "10 END\r\n");
+    const QString path = rig.writeFile(QStringLiteral("A.BAS"), content);
     QVERIFY(!path.isEmpty());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadWrite));
@@ -132,6 +145,7 @@ void LanguageTest::cleanup()
 {
     // A translator leaves the application as it is deleted.
     qDeleteAll(qApp->findChildren<QTranslator*>());
+    QLocale::setDefault(QLocale::system());
 }
 
 QTEST_MAIN(LanguageTest)

@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <optional>
+
 #include <unistd.h>
 
 using kibro::MainWindow;
@@ -284,6 +286,7 @@ void TestOpenFile::portTips_data()
     QTest::newRow("COM1, simulator through its link") << 1 << "link";
     QTest::newRow("COM2, link to nothing") << 2 << "dangling";
     QTest::newRow("COM3, simulator by its own node") << 3 << "node";
+    QTest::newRow("COM3, simulator the user may not open") << 3 << "refused";
 }
 
 // Each option names the device the store maps it to and says whether it is there. A pty
@@ -312,9 +315,15 @@ void TestOpenFile::portTips()
         device = sim.devicePath();
         expected = QStringLiteral("デバイス: %1\n接続: あり").arg(device);
     }
+    std::optional<RefusedAccess> refusal;
+    if (kind == QLatin1String("refused")) {
+        expected += QStringLiteral("\nアクセス権: なし（このユーザーは開けません）");
+        refusal.emplace(device);
+    }
     rig.store().mapPort(port, device);
     rig.startUp();
     kibro::SettingsWindow* settings = rig.settings();
+    refusal.reset();
     QVERIFY(settings != nullptr);
 
     for (int option = 0; option <= 3; ++option) {
