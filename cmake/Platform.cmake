@@ -2,9 +2,9 @@
 # are built. The shared files hold none: a port adds files here and leaves them alone.
 #
 # Each layer compiles its list: KIBRO_CORE_PLATFORM, KIBRO_SERIAL_PLATFORM,
-# KIBRO_TRANSFER_PLATFORM and KIBRO_UI_PLATFORM, named relative to the layer's folder; the
-# program itself KIBRO_PROGRAM_PLATFORM (relative to src/), with the libraries it needs in
-# KIBRO_PROGRAM_PLATFORM_LIBRARIES.
+# KIBRO_TRANSFER_PLATFORM, KIBRO_UI_PLATFORM and KIBRO_CLI_PLATFORM, named relative to the
+# layer's folder; the program itself KIBRO_PROGRAM_PLATFORM (relative to src/), with the
+# libraries it needs in KIBRO_PROGRAM_PLATFORM_LIBRARIES.
 #
 # Linux is the only platform built and tested here. A Windows or macOS port adds these files,
 # with what is already known of them:
@@ -15,10 +15,11 @@
 #                         SetConsoleCtrlHandler, handed to the event loop
 #     serialport_win.cpp  driver queues from ClearCommError (cbOutQue, cbInQue); every write
 #                         through QSerialPort; no hang-up poll; no busy reason beyond Qt's;
-#                         lockedBy says nobody. cbOutQue counts the bytes of pending writes;
-#                         for the in-box USB modem-class driver (usbser.sys), untried, it
-#                         should fall to 0 a round trip after each write, as usb-serial's
-#                         count does on Linux (docs/pacing.md, "On Windows")
+#                         lockedBy says nobody; drainOutput polls cbOutQue until the bound.
+#                         cbOutQue counts the bytes of pending writes; for the in-box USB
+#                         modem-class driver (usbser.sys), untried, it should fall to 0 a
+#                         round trip after each write, as usb-serial's count does on Linux
+#                         (docs/pacing.md, "On Windows")
 #     portholder_win.cpp  findPortHolder and lockHolder find nobody (no lock files)
 #     portinfo_win.cpp    describeDevice from QSerialPortInfo::availablePorts(), matched by
 #                         port name (any case) or system location; mayOpen says yes (only an
@@ -26,9 +27,12 @@
 #     portmap_win.cpp     COM<n> opens "COM<n>" for n > 0; a stored name is taken as written
 #     displayprobe_none.cpp  unreachableDisplay returns nothing: Windows always has a display
 #     fileread_win.cpp    the file opened, sized and read through QFile
+#     terminal_win.cpp    console width from GetConsoleScreenBufferInfo; never dumb; standard
+#                         input closed when GetStdHandle gives none
 #     waketimer_portable.cpp, diskwatch_portable.cpp (below)
 #   macOS
 #     the *_unix.cpp files; portholder from lock files only (no /proc);
+#     outputdrain_mac.cpp as outputdrain_linux.cpp, woken from a thread (no SIGEV_THREAD_ID)
 #     portinfo_mac.cpp    as portinfo_win.cpp
 #     portmap_mac.cpp     COM1 /dev/cu.usbserial, COM2 /dev/cu.usbmodem, no others
 #     displayprobe_none.cpp (as for Windows)
@@ -47,9 +51,11 @@ endif()
 
 set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp)
 set(KIBRO_SERIAL_PLATFORM
-    serialport_unix.cpp portholder_linux.cpp portinfo_linux.cpp portmap_linux.cpp)
+    serialport_unix.cpp outputdrain_linux.cpp portholder_linux.cpp portinfo_linux.cpp
+    portmap_linux.cpp)
 set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_linux.cpp)
 set(KIBRO_UI_PLATFORM diskwatch_linux.cpp)
+set(KIBRO_CLI_PLATFORM terminal_unix.cpp)
 # The program asks the X server itself whether it can be reached, before Qt aborts on it.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(KIBRO_XCB_CLIENT REQUIRED IMPORTED_TARGET xcb)

@@ -1,4 +1,5 @@
 // kibro-send: the window's transfer from a terminal, for shells and Makefiles.
+#include "terminal.h"
 #include "terminalsend.h"
 
 #include <QCommandLineParser>
@@ -68,6 +69,7 @@ bool readStandardInput(QByteArray& into, QString& reason)
 
 int main(int argc, char* argv[])
 {
+    const bool inputClosed = kibro::terminal::takeClosedStandardInput();
     QCoreApplication app(argc, argv);
     // Its lines are English; the system's error texts in them are too.
     std::setlocale(LC_MESSAGES, "C");
@@ -144,6 +146,11 @@ int main(int argc, char* argv[])
     }
     // Read whole before the port is taken, as the window reads a file before its first byte.
     if (request.file == u"-") {
+        if (inputClosed) {
+            print(stderr,
+                  QStringLiteral("%1: standard input is closed\n").arg(QLatin1String(kName)));
+            return static_cast<int>(kibro::SendStatus::FileError);
+        }
         QString reason;
         if (!readStandardInput(request.input, reason)) {
             print(stderr,

@@ -3,7 +3,9 @@
 #include "errors.h"
 #include "errorsection.h"
 #include "filenames.h"
+#include "progressline.h"
 #include "storedport.h"
+#include "terminal.h"
 
 #include <QFileInfo>
 
@@ -21,13 +23,6 @@ namespace {
 // Often enough to look alive, seldom enough to cost nothing beside the line.
 constexpr std::chrono::milliseconds kRedrawInterval{100};
 
-QString duration(double seconds)
-{
-    const auto whole = static_cast<qint64>(seconds + 0.5);
-    return whole < 60 ? QStringLiteral("%1 s").arg(whole)
-                      : QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60);
-}
-
 void printLine(const QString& text)
 {
     std::fputs(qUtf8Printable(text + u'\n'), stderr);
@@ -39,6 +34,7 @@ TerminalSend::TerminalSend(SendRequest request, QObject* parent)
     : QObject(parent), m_request(std::move(request))
 {
     m_showsProgress = !m_request.quiet && ::isatty(STDERR_FILENO) == 1;
+    m_dumbTerminal = terminal::isDumb();
     m_redraw.setInterval(kRedrawInterval);
     connect(&m_redraw, &QTimer::timeout, this, &TerminalSend::showProgress);
     connect(&m_loader, &FileLoader::loaded, this, &TerminalSend::onLoaded);
@@ -140,25 +136,19 @@ void TerminalSend::onTerminationRequested(int signalNumber)
 void TerminalSend::showProgress()
 {
     const qint64 sent = m_engine.bytesSent();
-    const double seconds = m_clock.nsecsElapsed() / 1e9;
-    const double rate = seconds > 0.2 ? sent / seconds : 0.0;
-    QString line = QStringLiteral("%1 of %2 bytes (%3%)")
-                       .arg(sent)
-                       .arg(m_total)
-                       .arg(m_total > 0 ? sent * 100 / m_total : 100);
-    if (rate > 0)
-        line += QStringLiteral(", %1 B/s, %2 left")
-                    .arg(qRound64(rate))
-                    .arg(duration((m_total - sent) / rate));
-    if (m_engine.isPausing())
-        line += QStringLiteral(", paused by the pocket computer");
-    std::fputs(qUtf8Printable(QStringLiteral("\r\033[K") + line), stderr);
+    m_rate.add(std::chrono::milliseconds(m_clock.elapsed()), sent);
+    const QString line = progressText(
+        {sent, m_total, m_rate.bytesPerSecond(), m_engine.isPausing()}, terminal::errorColumns());
+    std::fputs(qUtf8Printable(redrawn(line, m_shown, m_dumbTerminal)), stderr);
     std::fflush(stderr);
+    m_shown = line.size();
 }
 
 void TerminalSend::onFinished(TransferEngine::Outcome outcome)
 {
     const qint64 sent = m_engine.bytesSent();
+    // On a stop, what our own buffer still holds is dropped with the port: it never left.
+    const qint64 left = sent - m_serial.heldOutgoingBytes();
     const QString where = m_serial.deviceName();
     switch (outcome) {
     case TransferEngine::Outcome::Completed:
@@ -173,13 +163,13 @@ void TerminalSend::onFinished(TransferEngine::Outcome outcome)
         break;
     case TransferEngine::Outcome::Cancelled:
         finish(m_cancelStatus,
-               QStringLiteral("stopped after %1 of %2 bytes").arg(sent).arg(m_total));
+               QStringLiteral("stopped after %1 of %2 bytes").arg(left).arg(m_total));
         break;
     default:
         finish(int(SendStatus::LineLost),
                QStringLiteral("the line to %1 was lost after %2 of %3 bytes")
                    .arg(where)
-                   .arg(sent)
+                   .arg(left)
                    .arg(m_total));
         break;
     }
@@ -192,7 +182,7 @@ void TerminalSend::finish(int status, const QString& line)
     m_finished = true;
     m_redraw.stop();
     if (m_showsProgress && m_clock.isValid())
-        std::fputs("\r\033[K", stderr);
+        std::fputs(qUtf8Printable(redrawn({}, m_shown, m_dumbTerminal)), stderr);
     if (!line.isEmpty())
         printLine(QStringLiteral("kibro-send: ") + line);
     // Closed before the status is known outside: the lock is gone when the shell goes on.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fileread.h"
+#include "progressline.h"
 #include "serialport.h"
 #include "termination.h"
 #include "transferengine.h"
@@ -75,10 +76,14 @@ private:
     TerminationRequests m_termination;
     qint64 m_total = 0;
     QElapsedTimer m_clock;
+    RecentRate m_rate;
+    // Characters of the progress line now on the terminal.
+    qsizetype m_shown = 0;
     // Redraws the progress line while the pocket computer holds the transfer.
     QTimer m_redraw;
     int m_cancelStatus = static_cast<int>(SendStatus::Interrupted);
     bool m_showsProgress = false;
+    bool m_dumbTerminal = false;
     bool m_finished = false;
 };
 

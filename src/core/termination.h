@@ -7,9 +7,10 @@ class QSocketNotifier;
 namespace kibro {
 
 // The system's requests to end (on Unix SIGINT, SIGTERM and SIGHUP), heard on the event loop so
-// the program can end as its own exit does: port closed, lock gone, settings stored. The first
-// request puts back the system's own handling, so a second one ends the program at once. One
-// instance at a time; destroying it puts the system's handling back too.
+// the program can end as its own exit does: port closed, lock gone, settings stored. A signal
+// ignored when this is made stays ignored. The first request puts back what the signals did
+// before, so a second one ends the program at once. One instance at a time; destroying it puts
+// that back too.
 class TerminationRequests : public QObject
 {
     Q_OBJECT

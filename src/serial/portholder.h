@@ -19,7 +19,8 @@ struct PortHolder
 // to ten characters by lockdev, minicom and picocom, minicom adding its name and user after
 // it; alone on the first line of QLockFile's, the program on the next), or the PID as a
 // native int (old UUCP). program is what the file itself says, if anything. Nothing for a
-// file that is missing or names no PID.
+// file that is missing or names no PID; a PID no process can have (0, negative, above the
+// system's largest) is given as read, and lockHolder takes its file for stale.
 [[nodiscard]] std::optional<PortHolder> readLockFile(const QString& path);
 
 // Who holds the device, as far as can be told cheaply: the UUCP-style lock file QSerialPort

@@ -10,15 +10,30 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 
 namespace kibro {
 
 namespace {
 
+// The largest PID the system hands out; above it (or above what pid_t holds, where a cast
+// would turn 4294967295 into kill(-1)) no process can be.
+[[nodiscard]] qint64 largestPid()
+{
+    QFile limit(QStringLiteral("/proc/sys/kernel/pid_max"));
+    bool number = false;
+    const qint64 pidMax =
+        limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toLongLong(&number) : 0;
+    return number && pidMax > 0 ? std::min<qint64>(pidMax, std::numeric_limits<pid_t>::max())
+                                : std::numeric_limits<pid_t>::max();
+}
+
 [[nodiscard]] bool isAlive(qint64 pid)
 {
+    if (pid <= 0 || pid > largestPid())
+        return false;
     // EPERM: it exists, under another user.
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 [[nodiscard]] QString programOf(qint64 pid)
@@ -91,18 +106,18 @@ std::optional<PortHolder> readLockFile(const QString& path)
     constexpr qint64 kLargest = 4096;
     const QByteArray bytes = file.read(kLargest);
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) {
-        return (c >= '0' && c <= '9') || c == ' ' || c == '\n';
+        return (c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '\n';
     });
     if (bytes.size() == qsizetype(sizeof(int)) && !ascii) {
         int pid = 0;
         std::memcpy(&pid, bytes.constData(), sizeof pid);
-        return pid > 0 ? std::optional(PortHolder{pid, {}}) : std::nullopt;
+        return PortHolder{pid, {}};
     }
     const QList<QByteArray> lines = bytes.split('\n');
     const QList<QByteArray> words = lines.value(0).simplified().split(' ');
     bool number = false;
     const qint64 pid = words.value(0).toLongLong(&number);
-    if (!number || pid <= 0)
+    if (!number)
         return std::nullopt;
     const QByteArray program = words.size() > 1 ? words.value(1) : lines.value(1).trimmed();
     return PortHolder{pid, QString::fromLocal8Bit(program)};

@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <chrono>
+
 namespace kibro::platform {
 
 // Why a device refused with a permission error when permissions are not the reason: who holds
@@ -24,6 +26,10 @@ namespace kibro::platform {
 
 // Whether the line has hung up, asked without reading from it.
 [[nodiscard]] bool lineHungUp(qintptr handle);
+
+// Waits until the driver says the last byte written has left the line (tcdrain), for at most
+// bound, so that a line that never drains cannot hold the program. Whether it drained.
+bool drainOutput(qintptr handle, std::chrono::nanoseconds bound);
 
 // The bytes the driver itself holds on one side: still to send, or received.
 [[nodiscard]] qint64 driverQueue(qintptr handle, QSerialPort::Direction direction);

@@ -4,11 +4,13 @@
 #include "portinfo.h"
 #include "serial_platform.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <utility>
 
 namespace kibro {
 
@@ -20,6 +22,11 @@ namespace {
 }
 
 constexpr std::chrono::milliseconds kLineWatchInterval{500};
+
+// Bytes on the way that the driver's count leaves out: a UART's FIFO and shift register, an
+// adapter's own buffer. With them and a margin, the longest a live line can take to drain.
+constexpr qint64 kUncountedBytes = 64;
+constexpr std::chrono::milliseconds kDrainMargin{100};
 
 qint16 clampCount(qint64 count)
 {
@@ -82,8 +89,11 @@ void SerialPort::setPortNumber(qint16 port)
 void SerialPort::setSettings(const QString& text)
 {
     const LineSettings line = LineSettings::parse(text);
-    if (isOpen())
+    if (isOpen()) {
+        // The bytes on the way would finish at the new rate: garbage to the other end.
+        drainOutput();
         apply(line);
+    }
     m_line = line;
     m_settings = text;
 }
@@ -109,6 +119,8 @@ void SerialPort::close()
 {
     const bool wasOpen = m_port.isOpen();
     m_lineWatch.stop();
+    // Qt puts the device's old settings back at once on close.
+    drainOutput();
     m_port.close();
     m_failed = false;
     m_lost = false;
@@ -130,7 +142,10 @@ void SerialPort::open()
                QStringLiteral("COM%1 has no device").arg(m_portNumber));
 
     m_device = device;
-    m_port.setPortName(device);
+    // Qt names its lock after the name it opens: the real one, so that every name of the
+    // device (a link, /dev/serial/by-id) meets the one lock.
+    const QString real = QFileInfo(device).canonicalFilePath();
+    m_port.setPortName(real.isEmpty() ? device : real);
     m_port.setBaudRate(m_line.baudRate);
     m_port.setDataBits(m_line.dataBits);
     m_port.setParity(m_line.parity);
@@ -146,6 +161,7 @@ void SerialPort::open()
     }
     m_port.clearError();
     m_lost = false;
+    m_unsent = false;
     m_lineWatch.start();
 }
 
@@ -179,6 +195,15 @@ void SerialPort::apply(const LineSettings& line)
         m_port.clearError();
         refuse(ErrorNumber::InvalidSettings, reason);
     }
+}
+
+void SerialPort::drainOutput()
+{
+    if (!std::exchange(m_unsent, false) || !isOpen())
+        return;
+    const qint64 queued = platform::driverQueue(m_port.handle(), QSerialPort::Output);
+    (void)platform::drainOutput(m_port.handle(), byteTime() * (queued + kUncountedBytes) +
+                                                     std::chrono::nanoseconds(kDrainMargin));
 }
 
 void SerialPort::requireOpen() const
@@ -222,6 +247,7 @@ void SerialPort::setOutBufferCount(qint16 count)
 void SerialPort::write(const QByteArray& bytes)
 {
     requireOpen();
+    m_unsent = true;
     QByteArray rest = bytes;
     // Straight to the driver when nothing of ours waits: the byte is on its way at once and
     // the driver's own count, not a turn of the event loop, says when it has left. A driver

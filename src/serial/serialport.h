@@ -53,7 +53,8 @@ public:
     // The line hung up or the device went, and nothing has opened or closed the port since.
     [[nodiscard]] bool wasLost() const noexcept { return m_lost && !isOpen(); }
     void open();
-    // Closing a closed port is allowed and does nothing.
+    // Closing a closed port is allowed and does nothing. Bytes written go out first, as they
+    // do before a new rate: the wait is bounded by their time on the line.
     void close();
 
     // Received bytes waiting, ours plus the driver's; only 0 may be written, which empties
@@ -94,6 +95,8 @@ private:
     void markLost(const QString& reason);
     void checkLine();
     void apply(const LineSettings& settings);
+    // Waits (bounded) for the bytes written to leave the line, before a close or a new rate.
+    void drainOutput();
     [[nodiscard]] QString openFailureReason(const QString& device) const;
     [[noreturn]] static void refuseOpen(const QString& device, const QString& reason);
 
@@ -109,6 +112,8 @@ private:
     bool m_failed = false;
     // Lost, not closed on purpose, since the last open that worked or the last close.
     bool m_lost = false;
+    // Written to since the port opened or last drained.
+    bool m_unsent = false;
     // While the read bound keeps the port from reading, nothing else would see the line hang
     // up: a look now and then does.
     QTimer m_lineWatch;

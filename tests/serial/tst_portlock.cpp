@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <limits>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,8 @@ using kibro::SerialPort;
 namespace {
 
 constexpr int kWaitMs = 20000;
+// The lock names its holder's own PID.
+constexpr qint64 kHolders = std::numeric_limits<qint64>::min();
 
 // A child that runs as "minicom" until this goes, or one already ended and reaped, so its
 // PID names no process.
@@ -61,7 +64,7 @@ struct LockOwner
     const pid_t pid;
 };
 
-QByteArray lockText(const QString& form, pid_t pid)
+QByteArray lockText(const QString& form, qint64 pid)
 {
     const QByteArray padded = QByteArray::number(pid).rightJustified(10, ' ');
     if (form == u"lockdev")
@@ -70,8 +73,15 @@ QByteArray lockText(const QString& form, pid_t pid)
         return padded + " minicom root\n";
     if (form == u"QLockFile")
         return QByteArray::number(pid) + "\nputty\nbench\n";
-    const int binary = pid;
+    const auto binary = static_cast<int>(pid);
     return QByteArray(reinterpret_cast<const char*>(&binary), sizeof binary);
+}
+
+QString ownName()
+{
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                          : QString();
 }
 
 } // namespace
@@ -94,13 +104,23 @@ void TestPortLock::lockOfAnotherProgram_data()
     QTest::addColumn<bool>("alive");
     // The port opens a link to the device, which minicom locked under its bare name.
     QTest::addColumn<bool>("link");
+    // A PID the lock names instead of its holder's.
+    QTest::addColumn<qint64>("pid");
 
     for (const char* form : {"lockdev", "minicom", "QLockFile", "binary"}) {
-        QTest::addRow("%s, live", form) << QString::fromLatin1(form) << true << false;
-        QTest::addRow("%s, ended", form) << QString::fromLatin1(form) << false << false;
+        QTest::addRow("%s, live", form) << QString::fromLatin1(form) << true << false << kHolders;
+        QTest::addRow("%s, ended", form) << QString::fromLatin1(form) << false << false << kHolders;
     }
-    QTest::newRow("minicom, live, through a link") << "minicom" << true << true;
-    QTest::newRow("minicom, ended, through a link") << "minicom" << false << true;
+    QTest::newRow("minicom, live, through a link") << "minicom" << true << true << kHolders;
+    QTest::newRow("minicom, ended, through a link") << "minicom" << false << true << kHolders;
+    // No process can have these: kill() would take 4294967295 for -1, 2^32 for 0.
+    QTest::newRow("lockdev, PID 4294967295") << "lockdev" << false << false << 4294967295LL;
+    QTest::newRow("lockdev, PID 2^32") << "lockdev" << false << false << 4294967296LL;
+    QTest::newRow("minicom, PID 0") << "minicom" << false << false << 0LL;
+    QTest::newRow("binary, PID -1") << "binary" << false << false << -1LL;
+    // Ours, taken through the link, is met by a port that names the device itself.
+    QTest::newRow("ours, through a link, met by the real name")
+        << "kibro" << true << true << kHolders;
 }
 
 void TestPortLock::lockOfAnotherProgram()
@@ -108,6 +128,7 @@ void TestPortLock::lockOfAnotherProgram()
     QFETCH(QString, form);
     QFETCH(bool, alive);
     QFETCH(bool, link);
+    QFETCH(qint64, pid);
 
     QTemporaryDir locks;
     QVERIFY(locks.isValid());
@@ -115,18 +136,25 @@ void TestPortLock::lockOfAnotherProgram()
     TestStore store;
     PocketSim sim;
     QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
-    const QString device = link ? sim.linkPath() : sim.devicePath();
+    const bool ours = form == u"kibro";
+    const QString device = link && !ours ? sim.linkPath() : sim.devicePath();
     store.mapPort(1, device);
     const QString target = QFileInfo(sim.devicePath()).canonicalFilePath();
     const QString name = link ? QFileInfo(target).fileName() : target.mid(5).replace(u'/', u'_');
     const QString lockPath = locks.filePath(QStringLiteral("LCK..") + name);
 
-    const LockOwner owner(alive);
+    const LockOwner owner(alive && !ours);
     QVERIFY(owner.pid > 0);
-    if (alive)
+    if (alive && !ours)
         QTRY_COMPARE_WITH_TIMEOUT(owner.name(), QByteArray("minicom"), kWaitMs);
-    const QByteArray text = lockText(form, owner.pid);
-    {
+    const QByteArray text = lockText(form, pid == kHolders ? owner.pid : pid);
+    SerialPort holder;
+    if (ours) {
+        // Where the port's own lock goes, not only where the tests put the others'.
+        qunsetenv("KIBRO_LOCK_DIRS");
+        holder.setDevice(sim.linkPath());
+        holder.open();
+    } else {
         QFile lock(lockPath);
         QVERIFY(lock.open(QIODevice::WriteOnly));
         QCOMPARE(lock.write(text), text.size());
@@ -134,13 +162,21 @@ void TestPortLock::lockOfAnotherProgram()
 
     SerialPort comm;
     if (alive) {
+        const qint64 holderPid = ours ? qint64(::getpid()) : qint64(owner.pid);
         QTest::ignoreMessage(
             QtWarningMsg,
-            qPrintable(QStringLiteral("kibro: cannot open %1: in use by process %2 (minicom)")
+            qPrintable(QStringLiteral("kibro: cannot open %1: in use by process %2 (%3)")
                            .arg(device)
-                           .arg(owner.pid)));
+                           .arg(holderPid)
+                           .arg(ours ? ownName() : QStringLiteral("minicom"))));
         QVERIFY_THROWS_EXCEPTION(KibroError, comm.open());
         QVERIFY(!comm.isOpen());
+        if (ours) {
+            const auto lockHolder = kibro::lockHolder(device);
+            QVERIFY(lockHolder);
+            QCOMPARE(lockHolder->pid, holderPid);
+            return;
+        }
         QFile lock(lockPath);
         QVERIFY(lock.open(QIODevice::ReadOnly));
         QCOMPARE(lock.readAll(), text);

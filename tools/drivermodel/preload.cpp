@@ -15,6 +15,10 @@
 //                                    a line; made at the first byte, complete once the port
 //                                    is closed or the process has exited normally.
 //
+// A new rate or frame while bytes are still queued or on the wire (they would reach the other
+// end garbled) is said on stderr: "kibro-drivermodel: the frame changed with bytes on the way".
+// tcdrain() returns once the modelled line is idle, or with EINTR when a signal comes first.
+//
 // The bytes themselves reach the pty unchanged and at once; only the counts are modelled.
 
 // The fortified open() is an inline wrapper this file could not define again.
@@ -95,6 +99,7 @@ struct Libc
     decltype(&::tcgetattr) tcgetattr = next<decltype(&::tcgetattr)>("tcgetattr");
     decltype(&::tcsetattr) tcsetattr = next<decltype(&::tcsetattr)>("tcsetattr");
     decltype(&::tcflush) tcflush = next<decltype(&::tcflush)>("tcflush");
+    decltype(&::tcdrain) tcdrain = next<decltype(&::tcdrain)>("tcdrain");
 };
 
 const Libc& libc()
@@ -289,6 +294,27 @@ public:
         applyFrame(tio->c_cflag, {});
     }
 
+    // As the kernel's wait until sent: a signal ends it early.
+    [[nodiscard]] int waitUntilSent()
+    {
+        Time idle{};
+        {
+            const ErrnoKeeper keeper;
+            const std::lock_guard lock(m_mutex);
+            if (!m_model)
+                return 0;
+            idle = m_model->drain();
+            writeLog();
+        }
+        const auto secs = duration_cast<seconds>(idle);
+        const timespec until{time_t(secs.count()), long((idle - secs).count())};
+        if (const int error = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr)) {
+            errno = error;
+            return -1;
+        }
+        return 0;
+    }
+
     void afterTcflush(int queue)
     {
         const ErrnoKeeper keeper;
@@ -354,10 +380,22 @@ private:
     {
         m_frameKnown = true;
         m_remembered = cflag & kPtyForgets;
+        const int oldBaud = m_baud;
+        const int oldBits = m_bits;
         // B0 hangs up and BOTHER through the old termios keeps the custom rate.
         if (const auto baud = baudOf(cflag, ospeed))
             m_baud = *baud;
         m_bits = bitsPerByteOf(cflag);
+        if (m_model && (m_baud != oldBaud || m_bits != oldBits)) {
+            const Time now = monotonicNow();
+            const bool queued = m_model->outQueue(now) > 0;
+            writeLog();
+            if (queued || m_lastEnd > now) {
+                static constexpr std::string_view kGarbled =
+                    "kibro-drivermodel: the frame changed with bytes on the way\n";
+                (void)libc().write(STDERR_FILENO, kGarbled.data(), kGarbled.size());
+            }
+        }
         if (m_model) {
             m_model->setFrame(monotonicNow(), m_baud, m_bits);
             writeLog();
@@ -382,6 +420,8 @@ private:
     void writeLog()
     {
         const std::vector<Time> starts = m_model->takeWireStarts();
+        if (!starts.empty())
+            m_lastEnd = starts.back() + m_model->byteTime();
         if (m_log < 0 || starts.empty())
             return;
         for (const Time start : starts) {
@@ -417,6 +457,8 @@ private:
     int m_bits = 10;
     std::optional<tcflag_t> m_remembered;
     int m_log = -1;
+    // When the last byte started so far leaves the wire.
+    Time m_lastEnd = Time::min();
     static constexpr size_t kLogChunk = 1 << 20;
     std::string m_pendingLog;
 };
@@ -567,6 +609,14 @@ extern "C" {
     if (result == 0)
         line().afterTcsetattr(tio);
     return result;
+}
+
+[[gnu::visibility("default")]] int tcdrain(int fd)
+{
+    const int result = libc().tcdrain(fd);
+    if (result != 0 || !line().tracks(fd))
+        return result;
+    return line().waitUntilSent();
 }
 
 [[gnu::visibility("default")]] int tcflush(int fd, int queue) noexcept
