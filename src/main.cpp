@@ -65,7 +65,7 @@ int main(int argc, char* argv[])
     // Qt's own options have one dash: -platform, not -p -l -a...
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
-        QStringLiteral("Sends a file to a Casio FX-890P pocket computer over a serial line."));
+        QStringLiteral("Sends a file to an FX-890P pocket computer over a serial line."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Print this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
