@@ -11,6 +11,7 @@
 
 namespace kibro {
 
+class KibroError;
 class TransferLine;
 class WakeTimer;
 
@@ -51,6 +52,8 @@ public:
     // In the ten-tick pause the pocket computer's bytes call for.
     [[nodiscard]] bool isPausing() const { return m_tickTimer.isActive(); }
     [[nodiscard]] qint64 bytesSent() const noexcept { return m_index; }
+    // Why the line failed, in the system's words.
+    [[nodiscard]] QString failureReason() const { return m_failureReason; }
 
 signals:
     // Each byte handed to the line, with the count so far; the view shows them less often.
@@ -71,6 +74,7 @@ private:
     void stopWaiting();
     void yieldThenRun();
     void finish(Outcome outcome);
+    void fail(const KibroError& error);
 
     TransferLine& m_line;
     WakeTimer& m_wake;
@@ -78,6 +82,7 @@ private:
     LinePacer::Clock::time_point m_lookAt{};
     LinePacer::Clock::time_point m_clearedAt{};
     QByteArray m_bytes;
+    QString m_failureReason;
     QElapsedTimer m_slice;
     qint64 m_index = 0;
     Stage m_stage = Stage::Top;

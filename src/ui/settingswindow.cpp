@@ -28,8 +28,6 @@ namespace kibro {
 
 namespace {
 
-const QString kLineFormat = QStringLiteral(",N,8,1");
-
 // The frame's line stops this far from its caption, and is this wide (etched).
 constexpr int kCaptionGap = 2;
 constexpr int kCaptionClearance = kCaptionGap + 2;
@@ -206,7 +204,7 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
 int SettingsWindow::rateOptionFor(const QString& settings)
 {
     // No rate is the start of another: "19200" cannot be taken for "1920".
-    const auto found = std::find_if(kRates.begin(), kRates.end(), [&](int rate) {
+    const auto found = std::find_if(kRates.begin(), kRates.end(), [&](qint32 rate) {
         return settings.startsWith(QString::number(rate));
     });
     return found == kRates.end() ? -1 : static_cast<int>(found - kRates.begin());
@@ -245,7 +243,7 @@ void SettingsWindow::onOkClicked()
     }
 
     // Applied to the live port, so a refusal shows here and not after it was stored.
-    const QString settings = QString::number(rate) + kLineFormat;
+    const QString settings = settingsText(rate);
     ErrorSection section;
     section([&] { m_serial.setPortNumber(m_portNumber); });
     section([&] { m_serial.setSettings(settings); });
