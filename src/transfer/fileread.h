@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -16,8 +15,8 @@ namespace kibro {
 
 enum class FileCheck { Ok, Unreadable, TooLarge };
 
-// Whether a file can be sent: a readable regular file whose size fits 32 bits.
-[[nodiscard]] FileCheck checkSendable(const QFileInfo& info);
+// Why a file is refused as too large, for stderr.
+[[nodiscard]] QString tooLargeReason();
 
 // What the send window shows of a file, found by its exact bytes.
 struct FileFacts
@@ -71,9 +70,6 @@ private:
     QByteArray m_piece;
     bool m_done = false;
 };
-
-[[nodiscard]] FileRead readWholeFile(const NativePath& path);
-[[nodiscard]] FileRead readWholeFile(const QString& path);
 
 // Reads a whole file on the event loop, a few milliseconds a turn, so that a large file never
 // holds the window: CANCEL and closing are heard between slices.

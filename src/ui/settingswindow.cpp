@@ -145,11 +145,10 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
     m_rateGroup = new QGroupBox(tr("ボーレート"), this);
     m_rateGroup->setObjectName(QStringLiteral("Frame1"));
     m_rateGroup->setGeometry(twipsRect(this, 120, 120, 1572, 1812));
-    static constexpr std::array<const char*, 6> kRateCaptions = {
-        " 1200 BPS", " 2400 BPS", " 4800 BPS", " 9600 BPS", "19200 BPS", "38400 BPS"};
     for (int i = 0; i < 6; ++i) {
         // Siblings in one frame are auto-exclusive: one group per frame, none chosen yet.
-        auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_rateGroup);
+        // The captions line up: " 1200 BPS" above "19200 BPS".
+        auto* option = new QRadioButton(QStringLiteral("%1 BPS").arg(kRates[i], 5), m_rateGroup);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
         option->setFont(font);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 1212, 180));
