@@ -123,6 +123,7 @@ int main(int argc, char* argv[])
     // Every window carries the icon; the desktop entry's name lets a Wayland shell match it.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.xpm")));
     QGuiApplication::setDesktopFileName(name);
+    kibro::installSingleActionKeys(app);
 
     kibro::MainWindow mainWindow;
     // The main window shows only once its load, with any message and the settings window
