@@ -3,7 +3,6 @@
 #include "transfer_platform.h"
 
 #include <algorithm>
-#include <chrono>
 #include <limits>
 #include <new>
 
@@ -13,8 +12,6 @@ namespace {
 
 constexpr qint64 kLargest = std::numeric_limits<qint32>::max();
 
-// Slices go on until a turn's time is up.
-constexpr std::chrono::milliseconds kTurn{8};
 // Reads and appends in pieces of this size once a file has outgrown its size.
 constexpr qint64 kPiece = qint64(1) << 20;
 
@@ -119,40 +116,6 @@ bool WholeFileReader::succeed()
     m_read.check = FileCheck::Ok;
     m_done = true;
     return true;
-}
-
-FileLoader::FileLoader(QObject* parent) : QObject(parent)
-{
-    m_nextTurn.setSingleShot(true);
-    m_nextTurn.setInterval(0);
-    connect(&m_nextTurn, &QTimer::timeout, this, &FileLoader::readOn);
-}
-
-FileLoader::~FileLoader() = default;
-
-void FileLoader::start(const NativePath& path)
-{
-    m_reader = std::make_unique<WholeFileReader>(path);
-    readOn();
-}
-
-void FileLoader::cancel()
-{
-    m_nextTurn.stop();
-    m_reader.reset();
-}
-
-void FileLoader::readOn()
-{
-    if (!m_reader)
-        return;
-    if (!m_reader->readOn(QDeadlineTimer(kTurn))) {
-        m_nextTurn.start();
-        return;
-    }
-    FileRead read = m_reader->take();
-    m_reader.reset();
-    emit loaded(std::move(read));
 }
 
 } // namespace kibro

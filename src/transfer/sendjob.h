@@ -5,16 +5,15 @@
 #include "transferline.h"
 #include "waketimer.h"
 
-#include <QObject>
-#include <QString>
+#include <memory>
 
 namespace kibro {
 
 class SerialPort;
 
-// One send, port to last byte: the port first, so that one that cannot be had is said at once
-// and no large read comes before it; then the file, then the engine; one result at the end.
-// The send window and kibro-send only start it, pass on a cancel and show what it reports.
+// One send: the port first, so that one that cannot be had is said before any read; then the
+// file, a slice a turn of the event loop so that CANCEL is heard; then the engine; then one
+// result. The send window and kibro-send start it, pass on a cancel and show what it reports.
 class SendJob : public QObject
 {
     Q_OBJECT
@@ -25,7 +24,7 @@ public:
     enum class Failure { None, Port, File, FileTooLarge, Line };
     Q_ENUM(Failure)
     // Kept: the program's port, held open by its owner; only a lost one is opened again.
-    // Opened: configured by the caller and opened for this send.
+    // Opened: configured by the caller, opened here.
     enum class PortUse { Kept, Opened };
 
     struct Result
@@ -33,13 +32,12 @@ public:
         TransferEngine::Outcome outcome = TransferEngine::Outcome::Failed;
         Failure failure = Failure::None;
         qint64 sent = 0;
-        // The system's words, for stderr.
-        QString reason;
+        QString reason; // the system's words, for stderr
     };
 
     SendJob(SerialPort& serial, PortUse use, QObject* parent = nullptr);
 
-    // A job sends once: the file as it is on disk once the port is open, or bytes in hand.
+    // Once: the file as it is on disk when the port is open, or bytes in hand.
     void start(const NativePath& path);
     void startBytes(QByteArray bytes);
     void cancel();
@@ -51,7 +49,7 @@ public:
     {
         return m_phase != Phase::Ready && m_phase != Phase::Done;
     }
-    // The bytes to send, known from Sending on.
+    // Known from Sending on.
     [[nodiscard]] qint64 total() const noexcept { return m_total; }
     [[nodiscard]] TransferEngine& engine() noexcept { return m_engine; }
 
@@ -64,17 +62,18 @@ signals:
 private:
     [[nodiscard]] bool enter(Phase phase);
     [[nodiscard]] bool openPort();
-    void onLoaded(FileRead read);
+    void readOn();
     void send(QByteArray bytes);
-    void onEngineFinished(TransferEngine::Outcome outcome);
+    void stopReading();
     void finish(const Result& result);
 
     SerialPort& m_serial;
     PortUse m_use;
     SerialLine m_line;
     PreciseWakeTimer m_wake;
-    FileLoader m_loader{this};
     TransferEngine m_engine{m_line, m_wake, this};
+    std::unique_ptr<WholeFileReader> m_reader;
+    QTimer m_nextSlice;
     Phase m_phase = Phase::Ready;
     qint64 m_total = 0;
 };

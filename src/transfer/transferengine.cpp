@@ -42,7 +42,8 @@ void TransferEngine::start(QByteArray bytes)
         m_line.clear();
         m_pacer.setByteTime(m_line.byteTime());
     } catch (const KibroError& error) {
-        fail(error);
+        m_failureReason = QString::fromUtf8(error.what());
+        finish(Outcome::Failed);
         return;
     }
     run();
@@ -204,14 +205,9 @@ void TransferEngine::run()
             }
         }
     } catch (const KibroError& error) {
-        fail(error);
+        m_failureReason = QString::fromUtf8(error.what());
+        finish(Outcome::Failed);
     }
-}
-
-void TransferEngine::fail(const KibroError& error)
-{
-    m_failureReason = QString::fromStdString(error.what());
-    finish(Outcome::Failed);
 }
 
 void TransferEngine::finish(Outcome outcome)

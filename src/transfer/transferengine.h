@@ -11,7 +11,6 @@
 
 namespace kibro {
 
-class KibroError;
 class TransferLine;
 class WakeTimer;
 
@@ -74,7 +73,6 @@ private:
     void stopWaiting();
     void yieldThenRun();
     void finish(Outcome outcome);
-    void fail(const KibroError& error);
 
     TransferLine& m_line;
     WakeTimer& m_wake;

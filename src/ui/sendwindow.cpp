@@ -26,13 +26,6 @@ namespace kibro {
 
 namespace {
 
-// Why a file cannot be sent, as the message box says it.
-QString fileErrorText(bool tooLarge)
-{
-    return tooLarge ? SendWindow::tr("ファイルが大きすぎます。")
-                    : SendWindow::tr("ファイルを読み込めません。");
-}
-
 // A time stamp as the details show it, local, to the second and with the whole year: in the
 // design's order in Japanese, else in the user's locale's, as one language orders dates
 // differently by country (en_US, en_GB).
@@ -120,7 +113,8 @@ SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
     connect(m_cancelButton, &QPushButton::clicked, this, &SendWindow::onCancelClicked);
     connect(&m_job, &SendJob::phaseChanged, this, &SendWindow::onPhaseChanged);
     connect(&m_job.engine(), &TransferEngine::byteWritten, this, &SendWindow::onByteWritten);
-    connect(&m_job, &SendJob::finished, this, &SendWindow::onFinished);
+    // Queued: the box comes from the event loop, after the job's pass has returned.
+    connect(&m_job, &SendJob::finished, this, &SendWindow::onFinished, Qt::QueuedConnection);
 }
 
 bool SendWindow::loadFile(const NativePath& path)
@@ -264,7 +258,8 @@ void SendWindow::reportFileError(QWidget* parent, bool tooLarge, const QString& 
 {
     // The box says what; stderr says which file and why, for whoever reads the terminal.
     qWarning("kibro: %s: %s", m_chosenPath.constData(), qUtf8Printable(reason));
-    messageBox(parent, fileErrorText(tooLarge), tr("File Error"));
+    messageBox(parent, tooLarge ? tr("ファイルが大きすぎます。") : tr("ファイルを読み込めません。"),
+               tr("File Error"));
 }
 
 QWidget* SendWindow::messageParent()
@@ -280,22 +275,15 @@ void SendWindow::onFinished(const SendJob::Result& result)
         leave();
         return;
     }
-    // The box comes from the event loop, after the job's pass has returned.
-    QMetaObject::invokeMethod(
-        this,
-        [this, outcome = result.outcome] {
-            showProgress();
-            // The program may end while a box is up, and the window with it.
-            const QPointer<SendWindow> self(this);
-            if (outcome == TransferEngine::Outcome::Cancelled)
-                messageBox(messageParent(), tr("ファイル転送を中止します。"), tr("CANCEL"));
-            else if (outcome == TransferEngine::Outcome::Failed)
-                messageBox(messageParent(), tr("ファイル転送に失敗しました。"),
-                           tr("Transfer Error"));
-            if (self)
-                leave();
-        },
-        Qt::QueuedConnection);
+    showProgress();
+    // The program may end while a box is up, and the window with it.
+    const QPointer<SendWindow> self(this);
+    if (result.outcome == TransferEngine::Outcome::Cancelled)
+        messageBox(messageParent(), tr("ファイル転送を中止します。"), tr("CANCEL"));
+    else if (result.outcome == TransferEngine::Outcome::Failed)
+        messageBox(messageParent(), tr("ファイル転送に失敗しました。"), tr("Transfer Error"));
+    if (self)
+        leave();
 }
 
 } // namespace kibro
