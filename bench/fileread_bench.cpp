@@ -3,7 +3,7 @@
 // belongs to this read alone:
 //   kibro_fileread_bench [BYTES]   (default: the largest size a transfer can count)
 // The file is sparse in a temporary directory: the disk is not measured, the copying is.
-#include "fileread.h"
+#include "readwhole.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -618,7 +618,7 @@ int main(int argc, char* argv[])
     qunsetenv("LD_PRELOAD");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The event loop the program runs on (src/main.cpp).
+    // The event loop the program runs on (src/app/main.cpp).
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);

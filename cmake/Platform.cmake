@@ -2,9 +2,9 @@
 # are built. The shared files hold none: a port adds files here and leaves them alone.
 #
 # Each layer compiles its list: KIBRO_CORE_PLATFORM, KIBRO_SERIAL_PLATFORM,
-# KIBRO_TRANSFER_PLATFORM, KIBRO_UI_PLATFORM and KIBRO_CLI_PLATFORM, named relative to the
-# layer's folder; the program itself KIBRO_PROGRAM_PLATFORM (relative to src/), with the
-# libraries it needs in KIBRO_PROGRAM_PLATFORM_LIBRARIES.
+# KIBRO_TRANSFER_PLATFORM and KIBRO_CLI_PLATFORM, named relative to the layer's folder; the
+# window program KIBRO_PROGRAM_PLATFORM (relative to src/app), with the libraries it needs
+# in KIBRO_PROGRAM_PLATFORM_LIBRARIES.
 #
 # Linux is the only platform built and tested here. A Windows or macOS port adds these files,
 # with what is already known of them:
@@ -49,12 +49,11 @@ if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
         "port to ${CMAKE_SYSTEM_NAME} adds.")
 endif()
 
-set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp)
+set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp diskwatch_linux.cpp)
 set(KIBRO_SERIAL_PLATFORM
     serialport_unix.cpp outputdrain_linux.cpp portholder_linux.cpp portinfo_linux.cpp
     portmap_linux.cpp)
 set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_linux.cpp)
-set(KIBRO_UI_PLATFORM diskwatch_linux.cpp)
 set(KIBRO_CLI_PLATFORM terminal_unix.cpp)
 # The program asks the X server itself whether it can be reached, before Qt aborts on it.
 find_package(PkgConfig REQUIRED)
@@ -63,5 +62,5 @@ set(KIBRO_PROGRAM_PLATFORM displayprobe_xcb.cpp)
 set(KIBRO_PROGRAM_PLATFORM_LIBRARIES PkgConfig::KIBRO_XCB_CLIENT)
 if(KIBRO_PORTABLE_FALLBACKS)
     set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_portable.cpp)
-    set(KIBRO_UI_PLATFORM diskwatch_portable.cpp)
+    set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp diskwatch_portable.cpp)
 endif()

@@ -1,4 +1,6 @@
 // kibro-send: the window's transfer from a terminal, for shells and Makefiles.
+#include "errors.h"
+#include "fileread.h"
 #include "terminal.h"
 #include "terminalsend.h"
 
@@ -7,14 +9,13 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include <array>
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <limits>
 
 namespace {
 
-constexpr std::array<qint32, 6> kRates = {1200, 2400, 4800, 9600, 19200, 38400};
 const char kName[] = "kibro-send";
 
 void print(std::FILE* stream, const QString& text)
@@ -22,9 +23,19 @@ void print(std::FILE* stream, const QString& text)
     std::fputs(text.toLocal8Bit().constData(), stream);
 }
 
+// "1200, 2400, ... or 38400", from the one list.
+QString rateList()
+{
+    QStringList rates;
+    for (const qint32 rate : kibro::kRates)
+        rates.append(QString::number(rate));
+    const QString last = rates.takeLast();
+    return rates.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
 int usageError(const QString& what)
 {
-    print(stderr, QStringLiteral("%1: %2; see %1 --help\n").arg(QLatin1String(kName), what));
+    print(stderr, kibro::usageErrorText(QLatin1String(kName), what));
     return static_cast<int>(kibro::SendStatus::Usage);
 }
 
@@ -53,7 +64,7 @@ bool readStandardInput(QByteArray& into, QString& reason)
         if (piece.isEmpty())
             break;
         if (into.size() + piece.size() > std::numeric_limits<qint32>::max()) {
-            reason = QStringLiteral("larger than the 2147483647 bytes a transfer counts");
+            reason = kibro::tooLargeReason();
             return false;
         }
         into.append(piece);
@@ -93,8 +104,7 @@ int main(int argc, char* argv[])
                                   QStringLiteral("COM0 to COM3, as the settings window maps them, "
                                                  "or a device such as /dev/ttyUSB0."),
                                   QStringLiteral("COMn|DEVICE"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("1200, 2400, 4800, 9600, 19200 or 38400 bit/s."),
+    const QCommandLineOption baud(QStringLiteral("baud"), rateList() + QStringLiteral(" bit/s."),
                                   QStringLiteral("RATE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No progress line, only the last line."));
@@ -142,10 +152,10 @@ int main(int argc, char* argv[])
     if (parser.isSet(baud)) {
         bool number = false;
         request.baud = parser.value(baud).toInt(&number);
-        if (!number || std::find(kRates.begin(), kRates.end(), request.baud) == kRates.end())
+        if (!number || std::find(kibro::kRates.begin(), kibro::kRates.end(), request.baud) ==
+                           kibro::kRates.end())
             return usageError(
-                QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 19200 or 38400, not '%1'")
-                    .arg(parser.value(baud)));
+                QStringLiteral("--baud takes %1, not '%2'").arg(rateList(), parser.value(baud)));
     }
     // Read whole before the port is taken, as the window reads a file before its first byte.
     if (request.file == u"-") {

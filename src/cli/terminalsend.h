@@ -1,12 +1,9 @@
 #pragma once
 
-#include "fileread.h"
 #include "progressline.h"
+#include "sendjob.h"
 #include "serialport.h"
 #include "termination.h"
-#include "transferengine.h"
-#include "transferline.h"
-#include "waketimer.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -24,8 +21,7 @@ enum class SendStatus : int {
     FileError = 2,
     PortError = 3,
     LineLost = 4,
-    Interrupted = 130, // SIGINT
-    Terminated = 143,  // SIGTERM
+    Interrupted = 130, // SIGINT; 128 + the signal's number for any other
 };
 
 // What the command line asked for.
@@ -43,8 +39,8 @@ struct SendRequest
     QByteArray input;
 };
 
-// One send from a terminal: the port as the window would open it, the whole file read first,
-// then the window's engine byte by byte, a progress line on stderr, and an exit status.
+// One send from a terminal: the window's send job on the port as the window would open it, a
+// progress line on stderr, and an exit status.
 class TerminalSend : public QObject
 {
     Q_OBJECT
@@ -59,22 +55,18 @@ signals:
     void done(int status);
 
 private:
-    [[nodiscard]] bool openPort();
-    void onLoaded(FileRead read);
-    void send(QByteArray bytes);
-    void onFinished(TransferEngine::Outcome outcome);
+    void configurePort();
+    void onPhaseChanged(SendJob::Phase phase);
+    void onFinished(const SendJob::Result& result);
+    [[nodiscard]] QString fileLine(const QString& reason) const;
     void onTerminationRequested(int signalNumber);
     void showProgress();
     void finish(int status, const QString& line);
 
     SendRequest m_request;
     SerialPort m_serial;
-    SerialLine m_line{m_serial};
-    PreciseWakeTimer m_wake;
-    TransferEngine m_engine{m_line, m_wake, this};
-    FileLoader m_loader{this};
+    SendJob m_job{m_serial, SendJob::PortUse::Opened, this};
     TerminationRequests m_termination;
-    qint64 m_total = 0;
     QElapsedTimer m_clock;
     RecentRate m_rate;
     // Characters of the progress line now on the terminal.

@@ -37,4 +37,15 @@ private:
     ErrorNumber m_number = ErrorNumber::None;
 };
 
+// A wrong command line as both programs say it: "kibro: unknown option 'x'; see kibro --help".
+[[nodiscard]] inline QString usageErrorText(const QString& program, QString what)
+{
+    // Qt's "Unknown option 'x'." becomes part of the line.
+    if (what.endsWith(u'.'))
+        what.chop(1);
+    if (!what.isEmpty())
+        what[0] = what[0].toLower();
+    return QStringLiteral("%1: %2; see %1 --help\n").arg(program, what);
+}
+
 } // namespace kibro

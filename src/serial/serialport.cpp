@@ -35,6 +35,11 @@ qint16 clampCount(qint64 count)
 
 } // namespace
 
+QString settingsText(qint32 baud)
+{
+    return QString::number(baud) + QStringLiteral(",N,8,1");
+}
+
 LineSettings LineSettings::parse(const QString& text)
 {
     static const QRegularExpression pattern(

@@ -8,9 +8,15 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
 
 namespace kibro {
+
+// The rates the settings window offers and kibro-send takes, slowest first.
+inline constexpr std::array<qint32, 6> kRates = {1200, 2400, 4800, 9600, 19200, 38400};
+// The settings text for a rate: the line is always no parity, 8 data bits, 1 stop bit.
+[[nodiscard]] QString settingsText(qint32 baud);
 
 // The line settings of a settings text such as "9600,N,8,1".
 struct LineSettings

@@ -3,7 +3,6 @@
 #include "transfer_platform.h"
 
 #include <algorithm>
-#include <chrono>
 #include <limits>
 #include <new>
 
@@ -12,24 +11,15 @@ namespace kibro {
 namespace {
 
 constexpr qint64 kLargest = std::numeric_limits<qint32>::max();
-const QString kTooLargeReason =
-    QStringLiteral("larger than the 2147483647 bytes a transfer counts");
 
-// Slices go on until a turn's time is up.
-constexpr std::chrono::milliseconds kTurn{8};
 // Reads and appends in pieces of this size once a file has outgrown its size.
 constexpr qint64 kPiece = qint64(1) << 20;
 
 } // namespace
 
-FileCheck checkSendable(const QFileInfo& info)
+QString tooLargeReason()
 {
-    // Only a regular file has an end: a FIFO or a device would block the window or never end.
-    if (!info.exists() || !info.isFile() || !info.isReadable())
-        return FileCheck::Unreadable;
-    if (info.size() > kLargest)
-        return FileCheck::TooLarge;
-    return FileCheck::Ok;
+    return QStringLiteral("larger than the 2147483647 bytes a transfer counts");
 }
 
 FileFacts inspectFile(const NativePath& path)
@@ -39,7 +29,7 @@ FileFacts inspectFile(const NativePath& path)
         return facts;
     facts.check = facts.size > kLargest ? FileCheck::TooLarge : FileCheck::Ok;
     if (facts.check == FileCheck::TooLarge)
-        facts.reason = kTooLargeReason;
+        facts.reason = tooLargeReason();
     return facts;
 }
 
@@ -71,7 +61,7 @@ WholeFileReader::~WholeFileReader() = default;
 bool WholeFileReader::fail(FileCheck check)
 {
     m_read.check = check;
-    m_read.reason = check == FileCheck::TooLarge ? kTooLargeReason : m_file->reason();
+    m_read.reason = check == FileCheck::TooLarge ? tooLargeReason() : m_file->reason();
     m_read.bytes = QByteArray();
     m_done = true;
     return true;
@@ -103,18 +93,21 @@ bool WholeFileReader::readSlice()
         if (m_filled < bytes.size())
             return false;
     }
-    // Longer now: the rest belongs to it too, up to the size a transfer can count.
-    if (m_piece.isEmpty())
-        m_piece = QByteArray(kPiece, Qt::Uninitialized);
-    const qint64 got = m_file->read(m_piece.data(), kPiece);
+    // Longer now: the rest belongs to it too, up to the size a transfer can count. One byte
+    // tells whether there is more before a piece's buffer is taken for it.
+    char byte = 0;
+    char* into = m_piece.isEmpty() ? &byte : m_piece.data();
+    const qint64 got = m_file->read(into, m_piece.isEmpty() ? 1 : kPiece);
     if (got < 0)
         return fail(FileCheck::Unreadable);
     if (got == 0)
         return succeed();
     if (bytes.size() + got > kLargest)
         return fail(FileCheck::TooLarge);
-    bytes.append(m_piece.constData(), got);
+    bytes.append(into, got);
     m_filled = bytes.size();
+    if (m_piece.isEmpty())
+        m_piece = QByteArray(kPiece, Qt::Uninitialized);
     return false;
 }
 
@@ -123,53 +116,6 @@ bool WholeFileReader::succeed()
     m_read.check = FileCheck::Ok;
     m_done = true;
     return true;
-}
-
-FileRead readWholeFile(const QString& path)
-{
-    return readWholeFile(toNativePath(path));
-}
-
-FileRead readWholeFile(const NativePath& path)
-{
-    WholeFileReader reader(path);
-    while (!reader.readOn(QDeadlineTimer::Forever)) {
-    }
-    return reader.take();
-}
-
-FileLoader::FileLoader(QObject* parent) : QObject(parent)
-{
-    m_nextTurn.setSingleShot(true);
-    m_nextTurn.setInterval(0);
-    connect(&m_nextTurn, &QTimer::timeout, this, &FileLoader::readOn);
-}
-
-FileLoader::~FileLoader() = default;
-
-void FileLoader::start(const NativePath& path)
-{
-    m_reader = std::make_unique<WholeFileReader>(path);
-    readOn();
-}
-
-void FileLoader::cancel()
-{
-    m_nextTurn.stop();
-    m_reader.reset();
-}
-
-void FileLoader::readOn()
-{
-    if (!m_reader)
-        return;
-    if (!m_reader->readOn(QDeadlineTimer(kTurn))) {
-        m_nextTurn.start();
-        return;
-    }
-    FileRead read = m_reader->take();
-    m_reader.reset();
-    emit loaded(std::move(read));
 }
 
 } // namespace kibro

@@ -5,10 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <memory>
 
@@ -16,8 +13,8 @@ namespace kibro {
 
 enum class FileCheck { Ok, Unreadable, TooLarge };
 
-// Whether a file can be sent: a readable regular file whose size fits 32 bits.
-[[nodiscard]] FileCheck checkSendable(const QFileInfo& info);
+// Why a file is refused as too large, for stderr.
+[[nodiscard]] QString tooLargeReason();
 
 // What the send window shows of a file, found by its exact bytes.
 struct FileFacts
@@ -70,35 +67,6 @@ private:
     // Where a file that grew since it was opened is read into before it is appended.
     QByteArray m_piece;
     bool m_done = false;
-};
-
-[[nodiscard]] FileRead readWholeFile(const NativePath& path);
-[[nodiscard]] FileRead readWholeFile(const QString& path);
-
-// Reads a whole file on the event loop, a few milliseconds a turn, so that a large file never
-// holds the window: CANCEL and closing are heard between slices.
-class FileLoader : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit FileLoader(QObject* parent = nullptr);
-    ~FileLoader() override;
-
-    // Starts reading; loaded follows once, before start returns when the file is small, unless
-    // cancel comes first.
-    void start(const NativePath& path);
-    void cancel();
-    [[nodiscard]] bool isLoading() const noexcept { return m_reader != nullptr; }
-
-signals:
-    void loaded(kibro::FileRead read);
-
-private:
-    void readOn();
-
-    std::unique_ptr<WholeFileReader> m_reader;
-    QTimer m_nextTurn;
 };
 
 } // namespace kibro

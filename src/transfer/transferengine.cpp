@@ -41,7 +41,8 @@ void TransferEngine::start(QByteArray bytes)
     try {
         m_line.clear();
         m_pacer.setByteTime(m_line.byteTime());
-    } catch (const KibroError&) {
+    } catch (const KibroError& error) {
+        m_failureReason = QString::fromUtf8(error.what());
         finish(Outcome::Failed);
         return;
     }
@@ -185,7 +186,8 @@ void TransferEngine::run()
                 break;
             }
             case Stage::Write:
-                // Read through the const side: a write access would copy a buffer the caller still shares.
+                // Read through the const side: a write access would copy a buffer the caller still
+                // shares.
                 m_line.writeByte(m_bytes.at(m_index));
                 m_pacer.wrote(m_clearedAt, m_wake.now());
                 m_justWrote = true;
@@ -202,7 +204,8 @@ void TransferEngine::run()
                 return;
             }
         }
-    } catch (const KibroError&) {
+    } catch (const KibroError& error) {
+        m_failureReason = QString::fromUtf8(error.what());
         finish(Outcome::Failed);
     }
 }

@@ -51,6 +51,8 @@ public:
     // In the ten-tick pause the pocket computer's bytes call for.
     [[nodiscard]] bool isPausing() const { return m_tickTimer.isActive(); }
     [[nodiscard]] qint64 bytesSent() const noexcept { return m_index; }
+    // Why the line failed, in the system's words.
+    [[nodiscard]] QString failureReason() const { return m_failureReason; }
 
 signals:
     // Each byte handed to the line, with the count so far; the view shows them less often.
@@ -78,6 +80,7 @@ private:
     LinePacer::Clock::time_point m_lookAt{};
     LinePacer::Clock::time_point m_clearedAt{};
     QByteArray m_bytes;
+    QString m_failureReason;
     QElapsedTimer m_slice;
     qint64 m_index = 0;
     Stage m_stage = Stage::Top;

@@ -76,10 +76,13 @@ protected:
 
 } // namespace
 
+void installSingleActionKeys(QCoreApplication& app)
+{
+    app.installEventFilter(new SingleActionKeys(&app));
+}
+
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
-    // For every window of the program, message boxes included; goes with this window.
-    QCoreApplication::instance()->installEventFilter(new SingleActionKeys(this));
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KIBRO"));
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QAction;
+class QCoreApplication;
 
 namespace kibro {
 
@@ -78,5 +79,8 @@ private:
     std::function<void()> m_endProgram;
     bool m_ended = false;
 };
+
+// A held Enter, Space or Esc acts once, in every window of the program and its message boxes.
+void installSingleActionKeys(QCoreApplication& app);
 
 } // namespace kibro

@@ -3,7 +3,6 @@
 #include "fileread.h"
 #include "language.h"
 #include "messagebox.h"
-#include "settingswindow.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -26,13 +25,6 @@
 namespace kibro {
 
 namespace {
-
-// Why a file cannot be sent, as the message box says it.
-QString fileCheckText(FileCheck check)
-{
-    return check == FileCheck::TooLarge ? SendWindow::tr("ファイルが大きすぎます。")
-                                        : SendWindow::tr("ファイルを読み込めません。");
-}
 
 // A time stamp as the details show it, local, to the second and with the whole year: in the
 // design's order in Japanese, else in the user's locale's, as one language orders dates
@@ -83,7 +75,7 @@ protected:
 } // namespace
 
 SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
-    : QDialog(parent), m_serial(serial), m_line(serial)
+    : QDialog(parent), m_job(serial, SendJob::PortUse::Kept)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -119,11 +111,10 @@ SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
     setTabOrder(m_startButton, m_cancelButton);
     connect(m_startButton, &QPushButton::clicked, this, &SendWindow::onStartClicked);
     connect(m_cancelButton, &QPushButton::clicked, this, &SendWindow::onCancelClicked);
-    connect(&m_loader, &FileLoader::loaded, this, &SendWindow::onFileLoaded);
-    connect(&m_engine, &TransferEngine::byteWritten, this, &SendWindow::onByteWritten);
-    // Queued: the box comes from the event loop, after the engine's pass has returned.
-    connect(&m_engine, &TransferEngine::finished, this, &SendWindow::onFinished,
-            Qt::QueuedConnection);
+    connect(&m_job, &SendJob::phaseChanged, this, &SendWindow::onPhaseChanged);
+    connect(&m_job.engine(), &TransferEngine::byteWritten, this, &SendWindow::onByteWritten);
+    // Queued: the box comes from the event loop, after the job's pass has returned.
+    connect(&m_job, &SendJob::finished, this, &SendWindow::onFinished, Qt::QueuedConnection);
 }
 
 bool SendWindow::loadFile(const NativePath& path)
@@ -138,7 +129,7 @@ bool SendWindow::loadFile(const NativePath& path)
 
     const FileFacts facts = inspectFile(m_chosenPath);
     if (facts.check != FileCheck::Ok) {
-        reportFileError(parentWidget(), facts.check, facts.reason);
+        reportFileError(parentWidget(), facts.check == FileCheck::TooLarge, facts.reason);
         return false;
     }
     m_fileSize = static_cast<qint32>(facts.size);
@@ -167,38 +158,26 @@ void SendWindow::onStartClicked()
     if (!m_startButton->isEnabled())
         return;
     m_startButton->setEnabled(false);
-
-    reopenIfLost(m_serial);
     // The whole file as it is on disk now, never padded or cut to the size shown.
-    m_loader.start(m_chosenPath);
+    m_job.start(m_chosenPath);
 }
 
-void SendWindow::onFileLoaded(FileRead read)
+void SendWindow::onPhaseChanged(SendJob::Phase phase)
 {
-    if (read.check != FileCheck::Ok) {
-        reportFileError(messageParent(), read.check, read.reason);
-        leave();
+    if (phase != SendJob::Phase::Sending)
         return;
-    }
-    m_progressBar->setRange(0, static_cast<int>(read.bytes.size()));
+    m_progressBar->setRange(0, static_cast<int>(m_job.total()));
     m_progressPainted = m_progressBar->value();
     // The window's own changes (START greyed) are drawn now, while the line is idle, rather
     // than between the first bytes, where a slow X server would leave it without work.
     repaint();
-    m_engine.start(std::move(read.bytes));
 }
 
 void SendWindow::onCancelClicked()
 {
-    m_engine.requestCancel();
-    if (m_loader.isLoading()) {
-        // After START, while the file is read: cancelled before the first byte, and said so.
-        m_loader.cancel();
-        QMetaObject::invokeMethod(
-            this, [this] { onFinished(TransferEngine::Outcome::Cancelled); }, Qt::QueuedConnection);
-    } else if (m_startButton->isEnabled()) {
+    m_job.cancel();
+    if (m_startButton->isEnabled())
         leave();
-    }
 }
 
 void SendWindow::reject()
@@ -209,8 +188,7 @@ void SendWindow::reject()
 
 void SendWindow::abandon()
 {
-    m_loader.cancel();
-    m_engine.abandon();
+    m_job.abandon();
     leave();
 }
 
@@ -218,7 +196,7 @@ void SendWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
     // A running transfer still has to stop and say so; the window goes after that.
-    if (m_loader.isLoading() || m_engine.isRunning())
+    if (m_job.isBusy())
         onCancelClicked();
     else
         deleteLater();
@@ -276,11 +254,12 @@ bool SendWindow::progressShows(int value) const
     return qAbs(qint64(value) - m_progressPainted) * groove > chunk * steps;
 }
 
-void SendWindow::reportFileError(QWidget* parent, FileCheck check, const QString& reason)
+void SendWindow::reportFileError(QWidget* parent, bool tooLarge, const QString& reason)
 {
     // The box says what; stderr says which file and why, for whoever reads the terminal.
     qWarning("kibro: %s: %s", m_chosenPath.constData(), qUtf8Printable(reason));
-    messageBox(parent, fileCheckText(check), tr("File Error"));
+    messageBox(parent, tooLarge ? tr("ファイルが大きすぎます。") : tr("ファイルを読み込めません。"),
+               tr("File Error"));
 }
 
 QWidget* SendWindow::messageParent()
@@ -288,14 +267,20 @@ QWidget* SendWindow::messageParent()
     return isVisible() ? static_cast<QWidget*>(this) : parentWidget();
 }
 
-void SendWindow::onFinished(TransferEngine::Outcome outcome)
+void SendWindow::onFinished(const SendJob::Result& result)
 {
+    using Failure = SendJob::Failure;
+    if (result.failure == Failure::File || result.failure == Failure::FileTooLarge) {
+        reportFileError(messageParent(), result.failure == Failure::FileTooLarge, result.reason);
+        leave();
+        return;
+    }
     showProgress();
     // The program may end while a box is up, and the window with it.
     const QPointer<SendWindow> self(this);
-    if (outcome == TransferEngine::Outcome::Cancelled)
+    if (result.outcome == TransferEngine::Outcome::Cancelled)
         messageBox(messageParent(), tr("ファイル転送を中止します。"), tr("CANCEL"));
-    else if (outcome == TransferEngine::Outcome::Failed)
+    else if (result.outcome == TransferEngine::Outcome::Failed)
         messageBox(messageParent(), tr("ファイル転送に失敗しました。"), tr("Transfer Error"));
     if (self)
         leave();

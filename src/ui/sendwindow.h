@@ -1,10 +1,7 @@
 #pragma once
 
 #include "filenames.h"
-#include "fileread.h"
-#include "transferengine.h"
-#include "transferline.h"
-#include "waketimer.h"
+#include "sendjob.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -18,8 +15,8 @@ namespace kibro {
 
 class SerialPort;
 
-// The send window: shows the chosen file and sends it on START. The engine reports; the window
-// shows the outcome, once the engine has stopped, and goes.
+// The send window: shows the chosen file and sends it on START. The job reports; the window
+// shows the outcome, once the job has stopped, and goes.
 class SendWindow : public QDialog
 {
     Q_OBJECT
@@ -37,14 +34,11 @@ public:
 
     [[nodiscard]] qint32 fileSize() const noexcept { return m_fileSize; }
     [[nodiscard]] NativePath chosenPath() const { return m_chosenPath; }
-    [[nodiscard]] qint16 cancelFlag() const noexcept { return m_engine.cancelFlag(); }
-    [[nodiscard]] TransferEngine& engine() noexcept { return m_engine; }
+    [[nodiscard]] qint16 cancelFlag() { return m_job.engine().cancelFlag(); }
+    [[nodiscard]] TransferEngine& engine() noexcept { return m_job.engine(); }
     // False once the window is going: closed, finished or abandoned. A window closed while
     // sending stays until the transfer has stopped.
-    [[nodiscard]] bool isLoaded() const
-    {
-        return isVisible() || m_loader.isLoading() || m_engine.isRunning();
-    }
+    [[nodiscard]] bool isLoaded() const { return isVisible() || m_job.isBusy(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -52,25 +46,21 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void onFileLoaded(FileRead read);
+    void onPhaseChanged(SendJob::Phase phase);
     void onByteWritten(qint64 sent);
-    void onFinished(TransferEngine::Outcome outcome);
+    void onFinished(const SendJob::Result& result);
     void leave();
     // Shows a value the bar has not caught up with yet.
     void showProgress();
     // Whether the bar would look different at value.
     [[nodiscard]] bool progressShows(int value) const;
     [[nodiscard]] QWidget* messageParent();
-    void reportFileError(QWidget* parent, FileCheck check, const QString& reason);
+    void reportFileError(QWidget* parent, bool tooLarge, const QString& reason);
 
     NativePath m_chosenPath;
     QString m_fileName;
     qint32 m_fileSize = 0;
-    SerialPort& m_serial;
-    SerialLine m_line;
-    PreciseWakeTimer m_wake;
-    FileLoader m_loader{this};
-    TransferEngine m_engine{m_line, m_wake, this};
+    SendJob m_job;
     QProgressBar* m_progressBar = nullptr;
     QPushButton* m_startButton = nullptr;
     QPushButton* m_cancelButton = nullptr;

@@ -28,8 +28,6 @@ namespace kibro {
 
 namespace {
 
-const QString kLineFormat = QStringLiteral(",N,8,1");
-
 // The frame's line stops this far from its caption, and is this wide (etched).
 constexpr int kCaptionGap = 2;
 constexpr int kCaptionClearance = kCaptionGap + 2;
@@ -147,11 +145,10 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
     m_rateGroup = new QGroupBox(tr("ボーレート"), this);
     m_rateGroup->setObjectName(QStringLiteral("Frame1"));
     m_rateGroup->setGeometry(twipsRect(this, 120, 120, 1572, 1812));
-    static constexpr std::array<const char*, 6> kRateCaptions = {
-        " 1200 BPS", " 2400 BPS", " 4800 BPS", " 9600 BPS", "19200 BPS", "38400 BPS"};
     for (int i = 0; i < 6; ++i) {
         // Siblings in one frame are auto-exclusive: one group per frame, none chosen yet.
-        auto* option = new QRadioButton(QString::fromLatin1(kRateCaptions[i]), m_rateGroup);
+        // The captions line up: " 1200 BPS" above "19200 BPS".
+        auto* option = new QRadioButton(QStringLiteral("%1 BPS").arg(kRates[i], 5), m_rateGroup);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
         option->setFont(font);
         option->setGeometry(twipsRect(this, 240, 240 + 240 * i, 1212, 180));
@@ -206,7 +203,7 @@ SettingsWindow::SettingsWindow(SerialPort& serial, QWidget* parent)
 int SettingsWindow::rateOptionFor(const QString& settings)
 {
     // No rate is the start of another: "19200" cannot be taken for "1920".
-    const auto found = std::find_if(kRates.begin(), kRates.end(), [&](int rate) {
+    const auto found = std::find_if(kRates.begin(), kRates.end(), [&](qint32 rate) {
         return settings.startsWith(QString::number(rate));
     });
     return found == kRates.end() ? -1 : static_cast<int>(found - kRates.begin());
@@ -245,7 +242,7 @@ void SettingsWindow::onOkClicked()
     }
 
     // Applied to the live port, so a refusal shows here and not after it was stored.
-    const QString settings = QString::number(rate) + kLineFormat;
+    const QString settings = settingsText(rate);
     ErrorSection section;
     section([&] { m_serial.setPortNumber(m_portNumber); });
     section([&] { m_serial.setSettings(settings); });

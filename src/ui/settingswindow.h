@@ -37,8 +37,6 @@ public:
     // False once the window is going: closed or abandoned.
     [[nodiscard]] bool isLoaded() const noexcept { return !m_unloaded; }
 
-    // The rates of the six rate options, top to bottom.
-    static constexpr std::array<int, 6> kRates = {1200, 2400, 4800, 9600, 19200, 38400};
     // Which rate option (0 for the top one) a settings text preselects, or -1.
     [[nodiscard]] static int rateOptionFor(const QString& settings);
 

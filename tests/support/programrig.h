@@ -45,6 +45,10 @@ public:
     // no run reaches a real serial line through the built-in names.
     BasicProgramRig()
     {
+        // As main() sets the application up, once.
+        static const bool keys =
+            (kibro::installSingleActionKeys(*QCoreApplication::instance()), true);
+        (void)keys;
         if constexpr (requires(Store & store) { store.mapPortsAway(); })
             m_store.mapPortsAway();
     }

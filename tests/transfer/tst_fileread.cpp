@@ -1,6 +1,7 @@
 // Reading a file for sending: by the exact bytes of its path, whole, held once.
 #include "fileread.h"
 #include "rawfiles.h"
+#include "readwhole.h"
 #include "testdata.h"
 
 #include <QtTest>
@@ -76,6 +77,7 @@ void FileReadTest::takesChangesWhileRead_data()
 {
     QTest::addColumn<qint64>("sizeAfterFirstSlice");
     QTest::newRow("grown") << qint64(2 * 1024 * 1024 + 1000);
+    QTest::newRow("grown by one byte") << qint64(2 * 1024 * 1024 + 1);
     QTest::newRow("cut short, mid slice") << qint64(300 * 1024 + 7);
     QTest::newRow("cut to nothing") << qint64(0);
 }

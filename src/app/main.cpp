@@ -1,4 +1,5 @@
 #include "displayprobe.h"
+#include "errors.h"
 #include "language.h"
 #include "mainwindow.h"
 #include "termination.h"
@@ -93,16 +94,8 @@ int main(int argc, char* argv[])
     }
     const QStringList files = parser.positionalArguments();
     if (!parsed || files.size() > 1) {
-        QString error = QStringLiteral("one FILE at most");
-        if (!parsed) {
-            // "Unknown option 'x'." as part of the line
-            error = parser.errorText();
-            if (error.endsWith(u'.'))
-                error.chop(1);
-            if (!error.isEmpty())
-                error[0] = error[0].toLower();
-        }
-        print(stderr, QStringLiteral("kibro: %1; see kibro --help\n").arg(error));
+        print(stderr, kibro::usageErrorText(name, parsed ? QStringLiteral("one FILE at most")
+                                                         : parser.errorText()));
         return 1;
     }
 
@@ -130,6 +123,7 @@ int main(int argc, char* argv[])
     // Every window carries the icon; the desktop entry's name lets a Wayland shell match it.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kibro/kibro.xpm")));
     QGuiApplication::setDesktopFileName(name);
+    kibro::installSingleActionKeys(app);
 
     kibro::MainWindow mainWindow;
     // The main window shows only once its load, with any message and the settings window
