@@ -5,6 +5,7 @@
 // process that preloads it, against the classic busy loop (how busy the modelled wire can be)
 // and a minimal sleeping sender (how little CPU it can cost). Prints tables and writes JSON.
 #include "filechooser.h"
+#include "linespeed.h"
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "pocketsim.h"
@@ -371,24 +372,6 @@ int childProgramSend(bool reference, int baud, const QByteArray& bytes)
         return 3;
     printResult(cpu, wallSeconds);
     return 0;
-}
-
-speed_t speedOf(int baud)
-{
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    default:
-        return B38400;
-    }
 }
 
 // The classic sender: write one byte, spin on the driver's count until it reads 0. The ceiling

@@ -4,6 +4,8 @@
 // CPU is compared with.
 //
 //   reference_sender DEVICE BAUD FILE     prints "RESULT <cpu seconds> <wall seconds>"
+#include "linespeed.h"
+
 #include <termios.h>
 
 #include <cerrno>
@@ -20,24 +22,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-speed_t speedOf(long baud)
-{
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    default:
-        return B38400;
-    }
-}
 
 void sleepUntil(Clock::time_point when)
 {
