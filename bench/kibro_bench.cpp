@@ -386,11 +386,7 @@ int childBusyLoop(int baud, const QByteArray& bytes)
     const int fd = ::open(sim.linkPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     if (fd < 0)
         return 2;
-    termios tio{};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::cfsetspeed(&tio, speedOf(baud));
-    ::tcsetattr(fd, TCSANOW, &tio);
+    setRawLine(fd, baud);
 
     QElapsedTimer wall;
     const double cpuBefore = cpuSeconds();

@@ -2,8 +2,8 @@
 
 #include <termios.h>
 
-// The termios speed of one of the program's six rates (38400 for any other), for the senders
-// the bench runs beside the program, the plain reference sender among them.
+// The line as the senders the bench runs beside the program set it (the plain reference
+// sender among them): raw, 8N1, at one of the program's six rates (38400 for any other).
 inline speed_t speedOf(long baud)
 {
     switch (baud) {
@@ -20,4 +20,13 @@ inline speed_t speedOf(long baud)
     default:
         return B38400;
     }
+}
+
+inline void setRawLine(int fd, long baud)
+{
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::cfsetspeed(&tio, speedOf(baud));
+    ::tcsetattr(fd, TCSANOW, &tio);
 }

@@ -68,11 +68,7 @@ int main(int argc, char* argv[])
     const int fd = ::open(argv[1], O_RDWR | O_NOCTTY);
     if (fd < 0 || bytes.empty() || baud <= 0)
         return 2;
-    termios tio{};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::cfsetspeed(&tio, speedOf(baud));
-    ::tcsetattr(fd, TCSANOW, &tio);
+    setRawLine(fd, baud);
     const std::chrono::nanoseconds byteTime(10'000'000'000LL / baud);
 
     const double cpuBefore = cpuSeconds();
