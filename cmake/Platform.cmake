@@ -27,6 +27,9 @@
 #     portmap_win.cpp     COM<n> opens "COM<n>" for n > 0; a stored name is taken as written
 #     displayprobe_none.cpp  unreachableDisplay returns nothing: Windows always has a display
 #     fileread_win.cpp    the file opened, sized and read through QFile
+#     savefile_win.cpp    the temporary file beside the target through CreateFileW, placed
+#                         by MoveFileExW (MOVEFILE_REPLACE_EXISTING only when overwriting)
+#                         after FlushFileBuffers; standard output through GetStdHandle
 #     terminal_win.cpp    console width from GetConsoleScreenBufferInfo; never dumb; standard
 #                         input closed when GetStdHandle gives none
 #     waketimer_portable.cpp, diskwatch_portable.cpp (below)
@@ -53,7 +56,7 @@ set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp diskwatch_linux.
 set(KIBRO_SERIAL_PLATFORM
     serialport_unix.cpp outputdrain_linux.cpp portholder_linux.cpp portinfo_linux.cpp
     portmap_linux.cpp)
-set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_linux.cpp)
+set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp savefile_unix.cpp waketimer_linux.cpp)
 set(KIBRO_CLI_PLATFORM terminal_unix.cpp)
 # The program asks the X server itself whether it can be reached, before Qt aborts on it.
 find_package(PkgConfig REQUIRED)
@@ -61,6 +64,6 @@ pkg_check_modules(KIBRO_XCB_CLIENT REQUIRED IMPORTED_TARGET xcb)
 set(KIBRO_PROGRAM_PLATFORM displayprobe_xcb.cpp)
 set(KIBRO_PROGRAM_PLATFORM_LIBRARIES PkgConfig::KIBRO_XCB_CLIENT)
 if(KIBRO_PORTABLE_FALLBACKS)
-    set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp waketimer_portable.cpp)
+    set(KIBRO_TRANSFER_PLATFORM fileread_unix.cpp savefile_unix.cpp waketimer_portable.cpp)
     set(KIBRO_CORE_PLATFORM filenames_unix.cpp termination_unix.cpp diskwatch_portable.cpp)
 endif()

@@ -24,6 +24,9 @@ namespace kibro::platform {
 // failure saying why the line is lost.
 [[nodiscard]] qint64 writeToDriver(qintptr handle, const QByteArray& bytes, QString& failure);
 
+// Appends what the driver has received and nobody has read yet, without waiting.
+void readFromDriver(qintptr handle, QByteArray& into);
+
 // Whether the line has hung up, asked without reading from it.
 [[nodiscard]] bool lineHungUp(qintptr handle);
 

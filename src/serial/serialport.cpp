@@ -272,6 +272,31 @@ void SerialPort::write(const QByteArray& bytes)
         refuse(ErrorNumber::WriteFailed, m_port.errorString());
 }
 
+QByteArray SerialPort::takeReceived(bool fromDriver)
+{
+    // A lost port still hands over what it had read, until its queued close has run.
+    if (!m_port.isOpen())
+        return {};
+    QByteArray bytes = m_port.readAll();
+    if (fromDriver && isOpen())
+        platform::readFromDriver(m_port.handle(), bytes);
+    return bytes;
+}
+
+bool SerialPort::reserve(const QObject* job)
+{
+    if (m_user && m_user != job)
+        return false;
+    m_user = job;
+    return true;
+}
+
+void SerialPort::release(const QObject* job) noexcept
+{
+    if (m_user == job)
+        m_user = nullptr;
+}
+
 std::chrono::nanoseconds SerialPort::byteTime() const
 {
     using namespace std::chrono;

@@ -74,6 +74,15 @@ public:
 
     void write(const QByteArray& bytes);
 
+    // What has arrived, in order: what we hold, and with fromDriver what the driver still
+    // holds too, so that a receive that ends loses nothing that came before.
+    [[nodiscard]] QByteArray takeReceived(bool fromDriver = false);
+
+    // One job at a time on the line: a send or a receive holds the port while it runs.
+    [[nodiscard]] bool reserve(const QObject* job);
+    void release(const QObject* job) noexcept;
+    [[nodiscard]] bool isReserved() const noexcept { return m_user != nullptr; }
+
     // Of those, the bytes still in our own buffer: the driver was full and takes them when it
     // has room, which bytesWritten (activity) reports.
     [[nodiscard]] qint64 heldOutgoingBytes() const noexcept { return m_port.bytesToWrite(); }
@@ -123,6 +132,7 @@ private:
     // While the read bound keeps the port from reading, nothing else would see the line hang
     // up: a look now and then does.
     QTimer m_lineWatch;
+    const QObject* m_user = nullptr;
 };
 
 } // namespace kibro

@@ -53,6 +53,16 @@ qint64 writeToDriver(qintptr handle, const QByteArray& bytes, QString& failure)
     return -1;
 }
 
+void readFromDriver(qintptr handle, QByteArray& into)
+{
+    char piece[4096];
+    ssize_t n = 0;
+    while ((n = ::read(static_cast<int>(handle), piece, sizeof piece)) > 0 ||
+           (n < 0 && errno == EINTR))
+        if (n > 0)
+            into.append(piece, n);
+}
+
 bool lineHungUp(qintptr handle)
 {
     pollfd line{static_cast<int>(handle), POLLIN, 0};

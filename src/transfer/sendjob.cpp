@@ -1,8 +1,7 @@
 #include "sendjob.h"
 
-#include "errorsection.h"
+#include "errors.h"
 #include "serialport.h"
-#include "storedport.h"
 
 namespace kibro {
 
@@ -23,6 +22,11 @@ SendJob::SendJob(SerialPort& serial, PortUse use, QObject* parent)
         finish({outcome, failed ? Failure::Line : Failure::None, m_engine.bytesSent(),
                 m_engine.failureReason()});
     });
+}
+
+SendJob::~SendJob()
+{
+    m_serial.release(this);
 }
 
 bool SendJob::enter(Phase phase)
@@ -51,17 +55,7 @@ bool SendJob::openPort()
     if (!enter(Phase::Opening))
         return false;
     try {
-        if (m_serial.isOpen())
-            return true;
-        // Adapters are replugged all the time: a lost port is opened again as stored.
-        if (m_serial.wasLost()) {
-            ErrorSection section;
-            applyStoredConfiguration(m_serial, section);
-        } else if (m_use == PortUse::Kept) {
-            throw KibroError(ErrorNumber::PortNotOpen,
-                             QStringLiteral("%1: not open").arg(m_serial.deviceName()));
-        }
-        m_serial.open();
+        takePort(m_serial, m_use, this);
         return true;
     } catch (const KibroError& error) {
         finish(
@@ -105,6 +99,7 @@ void SendJob::abandon()
 {
     m_engine.abandon();
     stopReading();
+    m_serial.release(this);
     m_phase = Phase::Done;
 }
 
@@ -117,6 +112,7 @@ void SendJob::stopReading()
 void SendJob::finish(const Result& result)
 {
     stopReading();
+    m_serial.release(this);
     if (std::exchange(m_phase, Phase::Done) != Phase::Done)
         emit finished(result);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fileread.h"
+#include "jobport.h"
 #include "transferengine.h"
 #include "transferline.h"
 #include "waketimer.h"
@@ -23,9 +24,7 @@ public:
     Q_ENUM(Phase)
     enum class Failure { None, Port, File, FileTooLarge, Line };
     Q_ENUM(Failure)
-    // Kept: the program's port, held open by its owner; only a lost one is opened again.
-    // Opened: configured by the caller, opened here.
-    enum class PortUse { Kept, Opened };
+    using PortUse = kibro::PortUse;
 
     struct Result
     {
@@ -36,6 +35,7 @@ public:
     };
 
     SendJob(SerialPort& serial, PortUse use, QObject* parent = nullptr);
+    ~SendJob() override;
 
     // Once: the file as it is on disk when the port is open, or bytes in hand.
     void start(const NativePath& path);

@@ -36,6 +36,38 @@ private:
     QString m_reason;
 };
 
+// What came from the line, written as it comes. A file is made under a hidden temporary name
+// beside its own and takes its name only when placed, so a half-written file never carries
+// it; standard output (an empty path) is written straight.
+class SaveFile
+{
+public:
+    enum class Check { Ok, Exists, Refused };
+
+    explicit SaveFile(NativePath path);
+    // Removes a temporary file that was not placed.
+    ~SaveFile();
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
+
+    // Refused when the name is taken and overwrite is not given, or the folder takes no file.
+    [[nodiscard]] Check create(bool overwrite);
+    // All of it, or false with the reason.
+    [[nodiscard]] bool write(const char* data, qint64 size);
+    // On disk, then under its name. A name taken meanwhile is not overwritten: the bytes stay
+    // in the temporary file, which the reason names.
+    [[nodiscard]] Check place();
+    void discard();
+    [[nodiscard]] QString reason() const { return m_reason; }
+
+private:
+    NativePath m_path;
+    NativePath m_temporary;
+    int m_handle = -1;
+    bool m_overwrite = false;
+    QString m_reason;
+};
+
 // A hint that a large buffer is about to be filled; the system may back it with large pages.
 void adviseLargeBuffer(char* data, qint64 size);
 

@@ -174,6 +174,11 @@ std::optional<std::chrono::milliseconds> PocketSim::cpuTime() const
     return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
 }
 
+bool PocketSim::startSending()
+{
+    return isRunning() && ::kill(pid_t(m_process.processId()), SIGUSR2) == 0;
+}
+
 std::optional<QByteArray> PocketSim::drain()
 {
     if (!isRunning())

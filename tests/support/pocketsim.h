@@ -55,6 +55,9 @@ public:
     // pty; returns what it has received by then. Keeps the Qt event loop running meanwhile.
     [[nodiscard]] std::optional<QByteArray> drain();
 
+    // Starts a send the simulator holds with --send-on-signal.
+    [[nodiscard]] bool startSending();
+
     // Terminates the simulator, which first takes in what is still pending in the pty.
     std::optional<Summary> stop();
     // For --close-after and --exit-after; keeps the Qt event loop running while waiting.

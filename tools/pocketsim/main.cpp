@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <algorithm>
 #include <csignal>
@@ -77,6 +78,15 @@ int main(int argc, char* argv[])
     option("flood-rate", "bytes/s",
            "Flood no faster than this (0: as fast as the pty takes them).");
     option("flood-bytes", "n", "Stop flooding after n bytes and say \"flood done n\".");
+    option("send", "file",
+           "Send the file's bytes, as a pocket computer saving to the line would; say \"send "
+           "done n\" after the last.");
+    option("send-rate", "bytes/s", "Send no faster than this: the line rate (0: no limit).");
+    parser.addOption(
+        {QStringLiteral("send-on-signal"), QStringLiteral("Start the send when SIGUSR2 comes.")});
+    option("pause-every", "n", "Pause the send after every n bytes.");
+    option("pause", "ms", "How long each pause lasts.");
+
     parser.process(app);
 
     bool ok = true;
@@ -99,6 +109,23 @@ int main(int argc, char* argv[])
                            parser.isSet(QStringLiteral("flood-bytes")))) {
         std::fprintf(stderr, "kibro-pocket: --flood-rate and --flood-bytes need --flood\n");
         ok = false;
+    }
+    if (parser.isSet(QStringLiteral("send"))) {
+        QFile file(parser.value(QStringLiteral("send")));
+        if (options.flood || !file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "kibro-pocket: --send needs a readable file and no --flood\n");
+            ok = false;
+        }
+        options.send = file.readAll();
+        options.flood = true;
+        options.floodBytes = options.send->size();
+        options.floodRate =
+            parseCount(parser, QStringLiteral("send-rate"), 0, maxRate, &ok).value_or(0);
+        options.sendOnSignal = parser.isSet(QStringLiteral("send-on-signal"));
+        options.pauseEvery =
+            parseCount(parser, QStringLiteral("pause-every"), 1, maxCount, &ok).value_or(0);
+        options.pause = std::chrono::milliseconds(
+            parseCount(parser, QStringLiteral("pause"), 0, 3'600'000, &ok).value_or(0));
     }
     if (parser.isSet(QStringLiteral("answer"))) {
         const auto answer = parseHex(parser.value(QStringLiteral("answer")));

@@ -64,6 +64,7 @@ sigset_t terminationSignals()
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
     return set;
 }
 
@@ -108,9 +109,10 @@ int Pocket::run()
             timeout = m_bucket.untilNextTokens();
         }
         const bool flooding = floodWanted(now);
-        if (m_options.flood && !flooding && m_floodBucket.isStarted() &&
-            m_floodBucket.isLimited() && !floodFinished()) {
-            const auto wait = m_floodBucket.untilNextTokens();
+        if (m_options.flood && !flooding && m_floodBucket.isStarted() && !floodFinished() &&
+            (now < m_pausedUntil || m_floodBucket.isLimited())) {
+            const std::chrono::nanoseconds wait =
+                now < m_pausedUntil ? m_pausedUntil - now : m_floodBucket.untilNextTokens();
             timeout = timeout ? std::min(*timeout, wait) : wait;
         }
         if (m_answerAt) {
@@ -137,6 +139,10 @@ int Pocket::run()
             signalfd_siginfo info{};
             if (::read(m_signalFd.get(), &info, sizeof info) < 0)
                 warn("read signalfd");
+            if (info.ssi_signo == SIGUSR2) {
+                m_options.sendOnSignal = false;
+                continue;
+            }
             drainPending();
             if (info.ssi_signo == SIGUSR1) {
                 // Everything the writer has handed over so far is in, whatever the rate: a
@@ -331,10 +337,13 @@ bool Pocket::floodFinished() const
 
 bool Pocket::floodWanted(Clock::time_point now)
 {
-    if (!m_options.flood || floodFinished())
+    if (!m_options.flood || m_options.sendOnSignal || floodFinished() || now < m_pausedUntil)
         return false;
-    if (!m_floodBucket.isStarted())
+    if (!m_floodBucket.isStarted() || m_pausedUntil != Clock::time_point{}) {
+        // After a pause the line starts afresh, as after a start: no credit saved up.
         m_floodBucket.start(now);
+        m_pausedUntil = {};
+    }
     return m_floodBucket.available(now) > 0;
 }
 
@@ -342,14 +351,19 @@ void Pocket::sendFlood()
 {
     const qint64 left =
         m_options.floodBytes ? *m_options.floodBytes - m_flooded : TokenBucket::unlimited;
+    const qint64 untilPause = m_options.pauseEvery > 0
+                                  ? m_options.pauseEvery - m_flooded % m_options.pauseEvery
+                                  : TokenBucket::unlimited;
     const qint64 allowed =
-        std::min({m_floodBucket.available(Clock::now()), qint64(readChunk), left});
+        std::min({m_floodBucket.available(Clock::now()), qint64(readChunk), left, untilPause});
     if (allowed <= 0)
         return;
     std::array<char, readChunk> chunk{};
-    // A counting pattern, so that a byte dropped or repeated on the way would show.
-    for (qint64 i = 0; i < allowed; ++i)
-        chunk[size_t(i)] = char((m_flooded + i) & 0xff);
+    if (m_options.send)
+        std::copy_n(m_options.send->constData() + m_flooded, allowed, chunk.data());
+    else // A counting pattern, so that a byte dropped or repeated on the way would show.
+        for (qint64 i = 0; i < allowed; ++i)
+            chunk[size_t(i)] = char((m_flooded + i) & 0xff);
     const ssize_t n = ::write(m_pty->master.get(), chunk.data(), size_t(allowed));
     if (n < 0) {
         if (errno != EAGAIN && errno != EINTR)
@@ -359,8 +373,11 @@ void Pocket::sendFlood()
     m_floodBucket.consume(n);
     m_flooded += n;
     if (floodFinished()) {
-        std::printf("flood done %lld\n", static_cast<long long>(m_flooded));
+        std::printf("%s done %lld\n", m_options.send ? "send" : "flood",
+                    static_cast<long long>(m_flooded));
         std::fflush(stdout);
+    } else if (m_options.pauseEvery > 0 && m_flooded % m_options.pauseEvery == 0) {
+        m_pausedUntil = Clock::now() + m_options.pause;
     }
 }
 

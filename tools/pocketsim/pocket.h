@@ -30,10 +30,17 @@ struct PocketOptions
     bool flood = false;
     qint64 floodRate = 0;
     std::optional<qint64> floodBytes;
+    // A pocket computer saving to the line: these bytes, through the flood's pacing, once
+    // SIGUSR2 comes when sendOnSignal, with a pause after every pauseEvery bytes.
+    std::optional<QByteArray> send;
+    bool sendOnSignal = false;
+    qint64 pauseEvery = 0;
+    std::chrono::milliseconds pause{0};
 };
 
 // Must be blocked in every thread before any thread starts, so that signalfd sees them.
-// SIGUSR1 takes in what is pending and goes on; the others end the run.
+// SIGUSR1 takes in what is pending and goes on; SIGUSR2 starts a send that waits for it; the
+// others end the run.
 [[nodiscard]] sigset_t terminationSignals();
 
 // The simulated pocket computer: receives from the pseudo-terminal master until told to stop.
@@ -84,4 +91,5 @@ private:
     std::optional<Clock::time_point> m_answerAt;
     TokenBucket m_floodBucket;
     qint64 m_flooded = 0;
+    Clock::time_point m_pausedUntil{};
 };
