@@ -49,6 +49,19 @@ QString progressText(const Progress& progress, int columns)
     return shortCount.left(room);
 }
 
+QString receiveProgressText(qint64 received, double rate, std::chrono::milliseconds since,
+                            int columns)
+{
+    const qsizetype room = std::max(0, columns - 1);
+    if (received == 0)
+        return QStringLiteral("waiting for the pocket computer (Ctrl-C to stop)").left(room);
+    QString line = QStringLiteral("received %1 bytes in %2")
+                       .arg(received)
+                       .arg(duration(since.count() / 1000.0));
+    const QString withRate = line + QStringLiteral(", %1 B/s").arg(qRound64(rate));
+    return (rate > 0 && withRate.size() <= room ? withRate : line).left(room);
+}
+
 QString redrawn(const QString& text, qsizetype shownBefore, bool dumb)
 {
     if (!dumb)

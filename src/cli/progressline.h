@@ -23,6 +23,11 @@ struct Progress
 // time left, the words.
 [[nodiscard]] QString progressText(const Progress& progress, int columns);
 
+// The line while receiving: the count, the rate of late and the time since the first byte,
+// shortened from the right for a narrow terminal; before the first byte, what it waits for.
+[[nodiscard]] QString receiveProgressText(qint64 received, double rate,
+                                          std::chrono::milliseconds since, int columns);
+
 // What to write to show text in place of the shownBefore characters on the line: erased by
 // escape, or on a dumb terminal overwritten with spaces. An empty text clears the line.
 [[nodiscard]] QString redrawn(const QString& text, qsizetype shownBefore, bool dumb);

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <cerrno>
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -24,6 +25,23 @@ bool takeClosedStandardInput()
     // The lowest free number: 0.
     [[maybe_unused]] const int placeholder = ::open("/dev/null", O_RDONLY);
     return true;
+}
+
+bool takeClosedStandardOutput()
+{
+    if (::fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF)
+        return false;
+    const int placeholder = ::open("/dev/null", O_WRONLY);
+    if (placeholder != STDOUT_FILENO && placeholder >= 0) {
+        ::dup2(placeholder, STDOUT_FILENO);
+        ::close(placeholder);
+    }
+    return true;
+}
+
+void keepOnBrokenPipe()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int errorColumns()

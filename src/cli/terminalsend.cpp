@@ -1,9 +1,7 @@
 #include "terminalsend.h"
 
-#include "errorsection.h"
 #include "filenames.h"
 #include "progressline.h"
-#include "storedport.h"
 #include "terminal.h"
 
 #include <chrono>
@@ -43,7 +41,7 @@ void TerminalSend::start()
     if (m_finished)
         return;
     if (m_request.file == u"-") {
-        configurePort();
+        configureTerminalPort(m_serial, m_request.port, "kibro-send");
         m_job.startBytes(std::exchange(m_request.input, {}));
         return;
     }
@@ -53,34 +51,13 @@ void TerminalSend::start()
         finish(int(SendStatus::FileError), fileLine(facts.reason));
         return;
     }
-    configurePort();
+    configureTerminalPort(m_serial, m_request.port, "kibro-send");
     m_job.start(toNativePath(m_request.file));
 }
 
 QString TerminalSend::fileLine(const QString& reason) const
 {
     return QStringLiteral("cannot read the file %1: %2").arg(m_request.file, reason);
-}
-
-void TerminalSend::configurePort()
-{
-    // Where the window would send: the same store, read only, and the same port map.
-    ErrorSection section;
-    applyStoredConfiguration(m_serial, section);
-    if (section.lastError() != 0) {
-        // A store the window could not use either: the built-in port and rate, as it would.
-        printLine(
-            QStringLiteral("kibro-send: the stored port settings are unusable; using COM%1 at 9600")
-                .arg(SerialPort::kDefaultPort));
-        m_serial.setPortNumber(SerialPort::kDefaultPort);
-        m_serial.setSettings(SerialPort::kDefaultSettings.toString());
-    }
-    // The command line has checked both; the port is not open yet to refuse them.
-    if (m_request.portNumber)
-        m_serial.setPortNumber(*m_request.portNumber);
-    m_serial.setDevice(m_request.device);
-    if (m_request.baud > 0)
-        m_serial.setSettings(settingsText(m_request.baud));
 }
 
 void TerminalSend::onPhaseChanged(SendJob::Phase phase)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandline.h"
 #include "progressline.h"
 #include "sendjob.h"
 #include "serialport.h"
@@ -9,8 +10,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-#include <optional>
 
 namespace kibro {
 
@@ -27,11 +26,7 @@ enum class SendStatus : int {
 // What the command line asked for.
 struct SendRequest
 {
-    // A COM number, or a device when the user named one.
-    std::optional<qint16> portNumber;
-    QString device;
-    // 0 for the stored rate.
-    qint32 baud = 0;
+    PortRequest port;
     bool quiet = false;
     // A file, or "-" for standard input.
     QString file;
@@ -55,7 +50,6 @@ signals:
     void done(int status);
 
 private:
-    void configurePort();
     void onPhaseChanged(SendJob::Phase phase);
     void onFinished(const SendJob::Result& result);
     [[nodiscard]] QString fileLine(const QString& reason) const;
