@@ -15,6 +15,118 @@
         <source>が開けません。</source>
         <translation> cannot be opened.</translation>
     </message>
+    <message>
+        <source>受信(&amp;R)</source>
+        <translation>&amp;Receive</translation>
+    </message>
+</context>
+<context>
+    <name>kibro::ReceiveWindow</name>
+    <message>
+        <source>ファイルの受信</source>
+        <translation>Receive a File</translation>
+    </message>
+    <message>
+        <source>ファイル名:</source>
+        <translation>File name:</translation>
+    </message>
+    <message>
+        <source>上書きする</source>
+        <translation>Overwrite</translation>
+    </message>
+    <message>
+        <source>無音で終了:</source>
+        <translation>End after silence:</translation>
+    </message>
+    <message>
+        <source> 秒</source>
+        <extracomment>after the number of seconds of silence that end a receive</extracomment>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>START</source>
+        <translation>START</translation>
+    </message>
+    <message>
+        <source>STOP</source>
+        <translation>STOP</translation>
+    </message>
+    <message>
+        <source>ポート: COM%1  %2 bit/s</source>
+        <translation>Port: COM%1  %2 bit/s</translation>
+    </message>
+    <message>
+        <source>送信中は受信できません。</source>
+        <translation>Cannot receive while sending.</translation>
+    </message>
+    <message>
+        <source>Port Busy</source>
+        <translation>Port Busy</translation>
+    </message>
+    <message>
+        <source>ファイル名が正しくありません。</source>
+        <translation>The file name is not valid.</translation>
+    </message>
+    <message>
+        <source>同じ名前のファイルがあります。</source>
+        <translation>A file with this name already exists.</translation>
+    </message>
+    <message>
+        <source>File Exists</source>
+        <translation>File Exists</translation>
+    </message>
+    <message>
+        <source>ポケットコンピュータからの送信を待っています…</source>
+        <translation>Waiting for the pocket computer to send…</translation>
+    </message>
+    <message numerus="yes">
+        <source>受信 %n バイト  経過 %1</source>
+        <translation>
+            <numerusform>Received %n byte  Elapsed %1</numerusform>
+            <numerusform>Received %n bytes  Elapsed %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n バイトを %1 に保存しました。</source>
+        <translation>
+            <numerusform>Received %n byte into %1.</numerusform>
+            <numerusform>Received %n bytes into %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n バイトで停止しました。ファイルは保存しました。</source>
+        <translation>
+            <numerusform>Stopped after %n byte. The file is kept.</numerusform>
+            <numerusform>Stopped after %n bytes. The file is kept.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>何も受信せずに停止しました。ファイルは作っていません。</source>
+        <translation>Stopped with nothing received. No file was made.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n バイト受信後に回線が切れました。ファイルは保存しました。</source>
+        <translation>
+            <numerusform>The line was lost after %n byte. The file is kept.</numerusform>
+            <numerusform>The line was lost after %n bytes. The file is kept.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>何も受信しないうちに回線が切れました。ファイルは作っていません。</source>
+        <translation>The line was lost before anything came. No file was made.</translation>
+    </message>
+    <message>
+        <source>ポートを使用できません。</source>
+        <translation>The port cannot be used.</translation>
+    </message>
+    <message>
+        <source>受信中に同じ名前のファイルができたため、保存できませんでした。</source>
+        <translation>A file with this name appeared meanwhile; nothing was saved.</translation>
+    </message>
+    <message>
+        <source>ファイルに書き込めません。</source>
+        <translation>Cannot write the file.</translation>
+    </message>
 </context>
 <context>
     <name>kibro::SendWindow</name>
@@ -69,6 +181,14 @@
             <numerusform>File size: %n byte</numerusform>
             <numerusform>File size: %n bytes</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>受信中は送信できません。</source>
+        <translation>Cannot send while receiving.</translation>
+    </message>
+    <message>
+        <source>Port Busy</source>
+        <translation>Port Busy</translation>
     </message>
 </context>
 <context>

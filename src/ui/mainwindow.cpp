@@ -95,6 +95,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     m_settingsAction->setObjectName(QStringLiteral("mnuSetting"));
     connect(m_exitAction, &QAction::triggered, this, &MainWindow::onExitTriggered);
     connect(m_settingsAction, &QAction::triggered, this, &MainWindow::onSettingsTriggered);
+    m_receiveAction = menuBar()->addAction(tr("受信(&R)"));
+    m_receiveAction->setObjectName(QStringLiteral("mnuReceive"));
+    connect(m_receiveAction, &QAction::triggered, this, &MainWindow::onReceiveTriggered);
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -153,6 +156,9 @@ void MainWindow::onExitTriggered()
 {
     if (m_ended)
         return;
+    // What a receive has taken in is kept under its name before the port goes.
+    if (m_receiveWindow)
+        m_receiveWindow->abandon();
     m_serial.close();
     if (!isMinimized()) {
         const QPoint position = pos();
@@ -182,10 +188,31 @@ void MainWindow::onSettingsTriggered()
 {
     // A window already closing is gone for the user, even before it is deleted.
     if (!m_settingsWindow || !m_settingsWindow->isLoaded()) {
+        // The settings window closes the port: a receive ends first, keeping all that came.
+        if (m_receiveWindow)
+            m_receiveWindow->stop();
         m_settingsWindow = new SettingsWindow(m_serial, this);
         m_settingsWindow->takeOverPort();
     }
     bringToFront(m_settingsWindow);
+}
+
+void MainWindow::onReceiveTriggered()
+{
+    if (!m_receiveWindow) {
+        m_receiveWindow = new ReceiveWindow(m_serial, *m_directoryList, this);
+        connect(m_receiveWindow, &ReceiveWindow::saved, this, &MainWindow::onReceived);
+    }
+    bringToFront(m_receiveWindow);
+}
+
+void MainWindow::onReceived(const NativePath& path)
+{
+    if (childPath(m_fileList->nativePath(), baseName(path)) != path)
+        return;
+    // The list follows the disk a little later; the new name is wanted now.
+    m_directoryList->catchUp();
+    m_fileList->markNativeFile(baseName(path));
 }
 
 void MainWindow::onDriveChanged()
@@ -259,7 +286,8 @@ void MainWindow::showEvent(QShowEvent* event)
     // of it. Raised once this window's own mapping has gone out.
     QTimer::singleShot(0, this, [this] {
         for (QWidget* window : {static_cast<QWidget*>(m_settingsWindow.data()),
-                                static_cast<QWidget*>(m_sendWindow.data())}) {
+                                static_cast<QWidget*>(m_sendWindow.data()),
+                                static_cast<QWidget*>(m_receiveWindow.data())}) {
             if (window && window->isVisible())
                 bringToFront(window);
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filenames.h"
+#include "receivewindow.h"
 #include "sendwindow.h"
 #include "serialport.h"
 #include "settingswindow.h"
@@ -31,6 +32,7 @@ public:
     void startUp();
     void onExitTriggered();
     void onSettingsTriggered();
+    void onReceiveTriggered();
 
     void onDriveChanged();
     void onDirectoryChanged();
@@ -49,6 +51,7 @@ public:
     [[nodiscard]] FileList* fileList() const noexcept { return m_fileList; }
     [[nodiscard]] SendWindow* sendWindow() const { return m_sendWindow.data(); }
     [[nodiscard]] SettingsWindow* settingsWindow() const { return m_settingsWindow.data(); }
+    [[nodiscard]] ReceiveWindow* receiveWindow() const { return m_receiveWindow.data(); }
 
     // How the program ends once the exit routine is done. Tests replace it.
     void setEndProgram(std::function<void()> endProgram) { m_endProgram = std::move(endProgram); }
@@ -65,6 +68,7 @@ private:
     // Accepts a drop of one local file as a copy; false, and ignored, for anything else.
     bool acceptAsCopy(QDropEvent* event);
     void showSendWindow(const NativePath& path);
+    void onReceived(const NativePath& path);
 
     SerialPort m_serial;
     QString m_chosenPath;
@@ -74,8 +78,10 @@ private:
     FileList* m_fileList = nullptr;
     QAction* m_exitAction = nullptr;
     QAction* m_settingsAction = nullptr;
+    QAction* m_receiveAction = nullptr;
     QPointer<SendWindow> m_sendWindow;
     QPointer<SettingsWindow> m_settingsWindow;
+    QPointer<ReceiveWindow> m_receiveWindow;
     std::function<void()> m_endProgram;
     bool m_ended = false;
 };

@@ -3,6 +3,7 @@
 #include "fileread.h"
 #include "language.h"
 #include "messagebox.h"
+#include "serialport.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -75,7 +76,7 @@ protected:
 } // namespace
 
 SendWindow::SendWindow(SerialPort& serial, QWidget* parent)
-    : QDialog(parent), m_job(serial, SendJob::PortUse::Kept)
+    : QDialog(parent), m_serial(serial), m_job(serial, SendJob::PortUse::Kept)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -157,6 +158,11 @@ void SendWindow::onStartClicked()
 {
     if (!m_startButton->isEnabled())
         return;
+    // Ours is not running, so a receive holds the port: not a failed transfer, just a wait.
+    if (m_serial.isReserved()) {
+        messageBox(this, tr("受信中は送信できません。"), tr("Port Busy"));
+        return;
+    }
     m_startButton->setEnabled(false);
     // The whole file as it is on disk now, never padded or cut to the size shown.
     m_job.start(m_chosenPath);

@@ -57,6 +57,7 @@ private:
     [[nodiscard]] QWidget* messageParent();
     void reportFileError(QWidget* parent, bool tooLarge, const QString& reason);
 
+    SerialPort& m_serial;
     NativePath m_chosenPath;
     QString m_fileName;
     qint32 m_fileSize = 0;

@@ -28,13 +28,14 @@ struct DesignedClient
     int height;
 };
 
-inline constexpr std::array<DesignedClient, 3> kClients = {{
+inline constexpr std::array<DesignedClient, 4> kClients = {{
     {"Form1", 5052, 3396},
     {"Form2", 5952, 2076},
     {"Form3", 3012, 2532},
+    {"Form4", 5952, 3540},
 }};
 
-inline constexpr std::array<DesignedControl, 21> kControls = {{
+inline constexpr std::array<DesignedControl, 31> kControls = {{
     {"Form1", "Drive1", "", {120, 0, 2172, 276}},
     {"Form1", "Dir1", "", {120, 360, 2172, 2928}},
     {"Form1", "File1", "", {2400, 0, 2532, 3312}},
@@ -56,6 +57,16 @@ inline constexpr std::array<DesignedControl, 21> kControls = {{
     {"Form3", "Option10", "Frame2", {240, 960, 732, 180}},
     {"Form3", "Command1", "", {240, 2040, 1092, 372}},
     {"Form3", "Command2", "", {1680, 2040, 1092, 372}},
+    {"Form4", "lblFileName", "", {240, 240, 2000, 288}},
+    {"Form4", "txtFileName", "", {2280, 204, 3432, 360}},
+    {"Form4", "chkOverwrite", "", {2280, 648, 3432, 288}},
+    {"Form4", "lblSilence", "", {240, 1092, 2000, 288}},
+    {"Form4", "spnSilence", "", {2280, 1056, 1092, 360}},
+    {"Form4", "lblPort", "", {240, 1500, 5472, 288}},
+    {"Form4", "Command2", "", {1440, 1920, 1092, 372}},
+    {"Form4", "Command1", "", {3360, 1920, 1092, 372}},
+    {"Form4", "lblCount", "", {240, 2460, 5472, 288}},
+    {"Form4", "lblOutcome", "", {240, 2820, 5472, 576}},
 }};
 
 // Exact pixels for a length in twips at a dots-per-inch value.

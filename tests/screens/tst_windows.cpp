@@ -1,4 +1,4 @@
-// The three windows on an X display, opened the way a user opens them: every control at its
+// The four windows on an X display, opened the way a user opens them: every control at its
 // twips position through the logical DPI, the Gothic font at its point size with every glyph
 // present, text that fits, the tab orders and what Enter presses; in the language that
 // KIBRO_TEST_LANGUAGE names (en, de, fr), Japanese without it.
@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -47,7 +48,7 @@ const QByteArray kSampleBytes = "10 PRINT \"テスト\"\r\n20 END\r\n";
 // Rounding one edge to whole pixels moves it by at most half a pixel.
 constexpr double kEdgeTolerance = 0.5 + 1e-6;
 
-// The program's three windows over a simulated pocket computer on COM1.
+// The program's four windows over a simulated pocket computer on COM1.
 class Rig : public ProgramRig
 {
 public:
@@ -72,6 +73,11 @@ public:
         mainWindow().fileList()->selectFile(kSampleName);
         return mainWindow().sendWindow();
     }
+    kibro::ReceiveWindow* openReceiveWindow()
+    {
+        mainWindow().onReceiveTriggered();
+        return mainWindow().receiveWindow();
+    }
     SettingsWindow* openSettingsWindow()
     {
         mainWindow().onSettingsTriggered();
@@ -94,6 +100,8 @@ public:
             return mainWindow().sendWindow();
         if (name == QLatin1String("Form3"))
             return mainWindow().settingsWindow();
+        if (name == QLatin1String("Form4"))
+            return mainWindow().receiveWindow();
         return nullptr;
     }
     // A window's size is that of its client area: below the menu bar on the main window.
@@ -207,6 +215,9 @@ void WindowsTest::initTestCase()
     SettingsWindow* settingsWindow = m_rig.openSettingsWindow();
     QVERIFY(settingsWindow);
     QVERIFY(QTest::qWaitForWindowExposed(settingsWindow, kWaitMs));
+    kibro::ReceiveWindow* receiveWindow = m_rig.openReceiveWindow();
+    QVERIFY(receiveWindow);
+    QVERIFY(QTest::qWaitForWindowExposed(receiveWindow, kWaitMs));
     qInfo("logical DPI %d, device pixel ratio %.2f", mainWindow.logicalDpiX(),
           mainWindow.devicePixelRatioF());
 }
@@ -346,7 +357,7 @@ void WindowsTest::noMissingGlyphs_data()
         QTest::addRow("Form1.%s", qPrintable(action->objectName()))
             << text << mainWindow.menuBar()->font();
     }
-    for (const char* window : {"Form2", "Form3"}) {
+    for (const char* window : {"Form2", "Form3", "Form4"}) {
         QWidget* top = m_rig.window(QString::fromLatin1(window));
         QVERIFY(top);
         QTest::addRow("%s.caption", window) << top->windowTitle() << QApplication::font("QWidget");
@@ -406,6 +417,9 @@ void WindowsTest::textFits_data()
     QTest::newRow("Form3.Frame2") << QStringLiteral("Form3") << QStringLiteral("Frame2");
     QTest::newRow("Form3.Command1") << QStringLiteral("Form3") << QStringLiteral("Command1");
     QTest::newRow("Form3.Command2") << QStringLiteral("Form3") << QStringLiteral("Command2");
+    for (const char* name :
+         {"lblFileName", "chkOverwrite", "lblSilence", "lblPort", "Command2", "Command1"})
+        QTest::addRow("Form4.%s", name) << QStringLiteral("Form4") << QString::fromLatin1(name);
 }
 
 void WindowsTest::textFits()
@@ -425,16 +439,20 @@ void WindowsTest::textFits()
     // Where the widget's style draws the text, and the room the text needs there.
     QRect room;
     QSize needed;
-    if (auto* option = qobject_cast<QRadioButton*>(control)) {
+    const bool checkBox = qobject_cast<QCheckBox*>(control);
+    if (checkBox || qobject_cast<QRadioButton*>(control)) {
         QStyleOptionButton styleOption;
-        styleOption.initFrom(option);
+        styleOption.initFrom(control);
         styleOption.text = text;
-        room = style->subElementRect(QStyle::SE_RadioButtonContents, &styleOption, option);
+        room = style->subElementRect(checkBox ? QStyle::SE_CheckBoxContents
+                                              : QStyle::SE_RadioButtonContents,
+                                     &styleOption, control);
         // The ink of the characters: the line's leading may overhang a tight design.
         needed = QSize(metrics.horizontalAdvance(text), metrics.tightBoundingRect(text).height());
-        const QRect circle =
-            style->subElementRect(QStyle::SE_RadioButtonIndicator, &styleOption, option);
-        QVERIFY2(option->rect().contains(circle),
+        const QRect circle = style->subElementRect(checkBox ? QStyle::SE_CheckBoxIndicator
+                                                            : QStyle::SE_RadioButtonIndicator,
+                                                   &styleOption, control);
+        QVERIFY2(control->rect().contains(circle),
                  qPrintable(QStringLiteral("the circle at %1 is cut").arg(describe(circle))));
     } else if (auto* button = qobject_cast<QPushButton*>(control)) {
         const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
@@ -444,7 +462,7 @@ void WindowsTest::textFits()
         room = label->contentsRect();
         // Lines one em apart, as the design's font set them, down to the ink of the last.
         const QStringList lines = text.split(u'\n');
-        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.size(), window == QLatin1String("Form2") ? 3 : 1);
         int width = 0;
         for (const QString& line : lines)
             width = std::max(width, metrics.horizontalAdvance(line));
@@ -485,6 +503,7 @@ void WindowsTest::titleFits_data()
     QTest::addColumn<QString>("title");
     QTest::newRow("Form2") << QStringLiteral("Form2") << QString() << QString();
     QTest::newRow("Form3") << QStringLiteral("Form3") << QString() << QString();
+    QTest::newRow("Form4") << QStringLiteral("Form4") << QString() << QString();
     const QString com1 = QStringLiteral("COM1");
     const QString openError = SettingsWindow::tr("COM Open Error");
     QTest::newRow("open error box")
@@ -498,6 +517,14 @@ void WindowsTest::titleFits_data()
     QTest::newRow("transfer error box")
         << QString() << SendWindow::tr("ファイル転送に失敗しました。")
         << SendWindow::tr("Transfer Error");
+    QTest::newRow("port busy box")
+        << QString() << SendWindow::tr("受信中は送信できません。") << SendWindow::tr("Port Busy");
+    QTest::newRow("port busy box on receiving")
+        << QString() << kibro::ReceiveWindow::tr("送信中は受信できません。")
+        << kibro::ReceiveWindow::tr("Port Busy");
+    QTest::newRow("name taken box")
+        << QString() << kibro::ReceiveWindow::tr("同じ名前のファイルがあります。")
+        << kibro::ReceiveWindow::tr("File Exists");
 }
 
 // A window manager draws the title in a bold face of the desktop's font, beside the window
@@ -549,6 +576,11 @@ void WindowsTest::focusChain_data()
         settings << QStringLiteral("Option%1").arg(option);
     settings << QStringLiteral("Command1") << QStringLiteral("Command2");
     QTest::newRow("Form3") << QStringLiteral("Form3") << settings;
+    QTest::newRow("Form4") << QStringLiteral("Form4")
+                           << QStringList{QStringLiteral("txtFileName"),
+                                          QStringLiteral("chkOverwrite"),
+                                          QStringLiteral("spnSilence"), QStringLiteral("Command2"),
+                                          QStringLiteral("Command1")};
 }
 
 void WindowsTest::focusChain()
@@ -561,7 +593,9 @@ void WindowsTest::focusChain()
     // The window's controls that can take the focus, once round the chain.
     QStringList chain;
     for (QWidget* next = top->nextInFocusChain(); next != top; next = next->nextInFocusChain()) {
-        if (next->window() == top && next->focusPolicy() != Qt::NoFocus && next->isVisibleTo(top))
+        // A spin box and its editor are one stop: the editor passes the focus on.
+        if (next->window() == top && next->focusPolicy() != Qt::NoFocus && next->isVisibleTo(top) &&
+            !next->focusProxy())
             chain << next->objectName();
     }
     const qsizetype start = chain.indexOf(order.first());
@@ -709,7 +743,8 @@ void WindowsTest::screenshots()
         language = QStringLiteral("ja");
     QVERIFY(m_rig.openSendWindow());
     QVERIFY(m_rig.openSettingsWindow());
-    for (const char* name : {"Form1", "Form2", "Form3"}) {
+    QVERIFY(m_rig.openReceiveWindow());
+    for (const char* name : {"Form1", "Form2", "Form3", "Form4"}) {
         QWidget* window = m_rig.window(QString::fromLatin1(name));
         QVERIFY(window);
         const QString file = QStringLiteral("%1/%2-%3.png").arg(folder, language, name);

@@ -64,35 +64,35 @@ void LanguageTest::shown_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("ja") << QString() << "C" << QByteArray("10 END\r\n")
-                        << QStringList{"終了(&X) 設定(&S)",
+                        << QStringList{"終了(&X) 設定(&S) 受信(&R)",
                                        "COM1が開けません。|COM Open Error",
                                        "通信設定",
                                        "A.BASの送信|START|CANCEL",
                                        "FileSize:8 Byte|DateTime:2026/01/02 3:04:05",
                                        "ファイルを読み込めません。|File Error"};
     QTest::newRow("en") << QStringLiteral("en") << "en_US" << QByteArray("10 END\r\n")
-                        << QStringList{"E&xit &Settings",
+                        << QStringList{"E&xit &Settings &Receive",
                                        "COM1 cannot be opened.|COM Open Error",
                                        "Settings",
                                        "Send A.BAS|START|CANCEL",
                                        "File size: 8 bytes|Date: 1/2/2026 3:04:05 AM",
                                        "The file cannot be read.|File Error"};
     QTest::newRow("en_GB") << QStringLiteral("en") << "en_GB" << QByteArray("\x1a")
-                           << QStringList{"E&xit &Settings",
+                           << QStringList{"E&xit &Settings &Receive",
                                           "COM1 cannot be opened.|COM Open Error",
                                           "Settings",
                                           "Send A.BAS|START|CANCEL",
                                           "File size: 1 byte|Date: 02/01/2026 03:04:05",
                                           "The file cannot be read.|File Error"};
     QTest::newRow("de") << QStringLiteral("de") << "de_DE" << QByteArray("10 END\r\n")
-                        << QStringList{"&Beenden &Einstellungen",
+                        << QStringList{"&Beenden &Einstellungen Emp&fangen",
                                        "COM1 lässt sich nicht öffnen.|COM-Fehler",
                                        "Einstellungen",
                                        "A.BAS senden|START|ABBRUCH",
                                        "Größe:8 Byte|Datum:02.01.2026 03:04:05",
                                        "Die Datei kann nicht gelesen werden.|Dateifehler"};
     QTest::newRow("fr") << QStringLiteral("fr") << "fr_FR" << QByteArray()
-                        << QStringList{"&Quitter &Paramètres",
+                        << QStringList{"&Quitter &Paramètres &Recevoir",
                                        "COM1 ne peut pas être ouvert.|Erreur COM",
                                        "Paramètres",
                                        "Envoyer A.BAS|ENVOYER|ANNULER",

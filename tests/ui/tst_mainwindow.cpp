@@ -4,7 +4,10 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QtTest>
 
 #include <cmath>
@@ -39,10 +42,12 @@ void setOrLeave(TestStore& store, const QString& key, const QString& value)
 }
 
 enum class ExitBy { MenuHandler, MenuAction, CloseBox };
+enum class ReceiveEnd { Silence, Stop, SettingsWindow, ProgramExit };
 
 } // namespace
 
 Q_DECLARE_METATYPE(ExitBy)
+Q_DECLARE_METATYPE(ReceiveEnd)
 
 class TestMainWindow : public QObject
 {
@@ -50,7 +55,7 @@ class TestMainWindow : public QObject
 
 private slots:
     void firstRunOpensDefaultPort();
-    void menuBarHoldsTheTwoCommands();
+    void menuBarHoldsTheCommands();
     void positionSurvivesTwoRuns();
     void storedPosition_data();
     void storedPosition();
@@ -62,6 +67,10 @@ private slots:
     void exitWithUnwritableStoreStillEnds();
     void exitAfterFailedOpen();
     void exitWithHandEditedStoreStoresBoth();
+    void receiveKeepsWhatCame_data();
+    void receiveKeepsWhatCame();
+    void startRefusedWithABox_data();
+    void startRefusedWithABox();
 };
 
 void TestMainWindow::firstRunOpensDefaultPort()
@@ -88,15 +97,17 @@ void TestMainWindow::firstRunOpensDefaultPort()
     QVERIFY(!rig.store().contains(QStringLiteral("Startup/Port")));
 }
 
-void TestMainWindow::menuBarHoldsTheTwoCommands()
+void TestMainWindow::menuBarHoldsTheCommands()
 {
     ProgramRig rig;
     const QList<QAction*> actions = rig.createWindow().menuBar()->actions();
-    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.size(), 3);
     QCOMPARE(actions[0]->text(), QStringLiteral("終了(&X)"));
     QCOMPARE(actions[0]->objectName(), QStringLiteral("mnuExit"));
     QCOMPARE(actions[1]->text(), QStringLiteral("設定(&S)"));
     QCOMPARE(actions[1]->objectName(), QStringLiteral("mnuSetting"));
+    QCOMPARE(actions[2]->text(), QStringLiteral("受信(&R)"));
+    QCOMPARE(actions[2]->objectName(), QStringLiteral("mnuReceive"));
     QVERIFY(actions[0]->menu() == nullptr);
     QVERIFY(actions[1]->menu() == nullptr);
 }
@@ -387,6 +398,132 @@ void TestMainWindow::exitWithHandEditedStoreStoresBoth()
              static_cast<float>(moved.x() * 1440.0 / form.logicalDpiX()));
     QCOMPARE(kibro::toSingle(QString::fromLatin1(stored["Top"])),
              static_cast<float>(moved.y() * 1440.0 / form.logicalDpiY()));
+}
+
+void TestMainWindow::receiveKeepsWhatCame_data()
+{
+    QTest::addColumn<ReceiveEnd>("end");
+    QTest::addColumn<QString>("outcome"); // how the window says it ended, %1 the name
+    const QString stopped = QStringLiteral("256 バイトで停止しました。ファイルは保存しました。");
+    QTest::newRow("silence") << ReceiveEnd::Silence
+                             << QStringLiteral("256 バイトを %1 に保存しました。");
+    QTest::newRow("STOP") << ReceiveEnd::Stop << stopped;
+    QTest::newRow("settings window takes the port") << ReceiveEnd::SettingsWindow << stopped;
+    QTest::newRow("program exit") << ReceiveEnd::ProgramExit << QString();
+}
+
+// Every byte value, saved by the pocket computer once START waits for it, lands unchanged in a
+// new file in the shown folder, however the receive ends.
+void TestMainWindow::receiveKeepsWhatCame()
+{
+    QFETCH(ReceiveEnd, end);
+    QFETCH(QString, outcome);
+    ProgramRig rig;
+    const QByteArray bytes = testdata::allByteValues();
+    QTemporaryDir pocketFiles;
+    const QString program = pocketFiles.filePath(QStringLiteral("program.bin"));
+    QFile source(program);
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(bytes) == bytes.size());
+    source.close();
+    QVERIFY2(rig.plugIn({QStringLiteral("--send"), program, QStringLiteral("--send-on-signal")}),
+             qPrintable(rig.sim().errorString()));
+    MainWindow& form = rig.startUp();
+    QVERIFY(rig.list());
+    form.findChild<QAction*>(QStringLiteral("mnuReceive"))->trigger();
+    QPointer<kibro::ReceiveWindow> window = form.receiveWindow();
+    QVERIFY(window && window->isVisible());
+    form.onReceiveTriggered();
+    QCOMPARE(form.receiveWindow(), window.data());
+    window->findChild<QSpinBox*>(QStringLiteral("spnSilence"))
+        ->setValue(end == ReceiveEnd::Silence ? 1 : 60);
+    const QString name = window->findChild<QLineEdit*>(QStringLiteral("txtFileName"))->text();
+
+    QTest::mouseClick(ProgramRig::startButton(window), Qt::LeftButton);
+    QVERIFY(window->isReceiving());
+    QVERIFY(rig.sim().startSending());
+    QVERIFY(rig.sim().waitForOutput("send done", ProgramRig::kWait));
+    if (end != ReceiveEnd::Silence) {
+        QVERIFY(QTest::qWaitFor([&] { return window->received() == bytes.size(); },
+                                int(ProgramRig::kWait.count())));
+        if (end == ReceiveEnd::Stop)
+            QTest::mouseClick(ProgramRig::cancelButton(window), Qt::LeftButton);
+        else if (end == ReceiveEnd::SettingsWindow)
+            form.onSettingsTriggered();
+        else
+            form.onExitTriggered();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !window || !window->isReceiving(); },
+                            int(ProgramRig::kWait.count())));
+
+    QCOMPARE(fileBytes(rig.filePath(name)), bytes);
+    QCOMPARE(QDir(rig.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    QCOMPARE(rig.messages().count(), 0);
+    if (end == ReceiveEnd::ProgramExit) {
+        QCOMPARE(rig.endCount(), 1);
+        QVERIFY(QTest::qWaitFor([&] { return window.isNull(); }));
+    } else {
+        // The window stays to say how it ended; the list shows the new file chosen.
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblOutcome"))->text(),
+                 outcome.arg(name));
+        QCOMPARE(form.fileList()->fileName(), name);
+    }
+}
+
+void TestMainWindow::startRefusedWithABox_data()
+{
+    QTest::addColumn<bool>("receive");
+    QTest::addColumn<bool>("portHeld");
+    QTest::addColumn<QString>("text");
+    // Once failed as a broken transfer, and the send window went.
+    QTest::newRow("send while a receive holds the port")
+        << false << true << QStringLiteral("受信中は送信できません。");
+    QTest::newRow("receive while a send holds the port")
+        << true << true << QStringLiteral("送信中は受信できません。");
+    QTest::newRow("receive into a name taken")
+        << true << false << QStringLiteral("同じ名前のファイルがあります。");
+}
+
+// START that cannot start says why in a box, and leaves the window, the file and the line as
+// they were.
+void TestMainWindow::startRefusedWithABox()
+{
+    QFETCH(bool, receive);
+    QFETCH(bool, portHeld);
+    QFETCH(QString, text);
+    ProgramRig rig;
+    QVERIFY2(rig.plugIn(), qPrintable(rig.sim().errorString()));
+    MainWindow& form = rig.startUp();
+    const QString name = QStringLiteral("A.BAS");
+    const QByteArray bytes = "10 END\r\n";
+    QObject otherJob;
+    if (portHeld)
+        QVERIFY(form.serialPort().reserve(&otherJob));
+    QPointer<QDialog> window;
+    if (receive) {
+        QVERIFY(!rig.writeFile(name, bytes).isEmpty());
+        QVERIFY(rig.list());
+        form.onReceiveTriggered();
+        window = form.receiveWindow();
+        QVERIFY(window);
+        window->findChild<QLineEdit*>(QStringLiteral("txtFileName"))->setText(name);
+    } else {
+        window = rig.writeAndOpen(name, bytes);
+        QVERIFY(window);
+    }
+
+    QTest::mouseClick(ProgramRig::startButton(window), Qt::LeftButton);
+    QCOMPARE(rig.messages().describe(),
+             QStringLiteral("%1: %2").arg(
+                 portHeld ? QStringLiteral("Port Busy") : QStringLiteral("File Exists"), text));
+    QVERIFY(window && window->isVisible());
+    QVERIFY(ProgramRig::startButton(window)->isEnabled());
+    form.serialPort().release(&otherJob);
+    QCOMPARE(fileBytes(rig.filePath(name)), bytes);
+    QCOMPARE(QDir(rig.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    const auto received = rig.sim().drain();
+    QVERIFY2(received, qPrintable(rig.sim().errorString()));
+    QCOMPARE(*received, QByteArray());
 }
 
 QTEST_MAIN(TestMainWindow)
