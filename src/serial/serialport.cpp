@@ -283,7 +283,7 @@ QByteArray SerialPort::takeReceived(bool fromDriver)
     return bytes;
 }
 
-bool SerialPort::reserve(const QObject* job)
+bool SerialPort::reserve(QObject* job)
 {
     if (m_user && m_user != job)
         return false;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
@@ -78,10 +79,11 @@ public:
     // holds too, so that a receive that ends loses nothing that came before.
     [[nodiscard]] QByteArray takeReceived(bool fromDriver = false);
 
-    // One job at a time on the line: a send or a receive holds the port while it runs.
-    [[nodiscard]] bool reserve(const QObject* job);
+    // One job at a time on the line: a send or a receive holds the port while it runs. A job
+    // that goes lets go of it by going.
+    [[nodiscard]] bool reserve(QObject* job);
     void release(const QObject* job) noexcept;
-    [[nodiscard]] bool isReserved() const noexcept { return m_user != nullptr; }
+    [[nodiscard]] bool isReserved() const noexcept { return !m_user.isNull(); }
 
     // Of those, the bytes still in our own buffer: the driver was full and takes them when it
     // has room, which bytesWritten (activity) reports.
@@ -132,7 +134,7 @@ private:
     // While the read bound keeps the port from reading, nothing else would see the line hang
     // up: a look now and then does.
     QTimer m_lineWatch;
-    const QObject* m_user = nullptr;
+    QPointer<QObject> m_user;
 };
 
 } // namespace kibro

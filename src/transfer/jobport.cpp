@@ -7,7 +7,7 @@
 
 namespace kibro {
 
-void takePort(SerialPort& serial, PortUse use, const QObject* job)
+void takePort(SerialPort& serial, PortUse use, QObject* job)
 {
     if (!serial.reserve(job))
         throw KibroError(

@@ -12,6 +12,6 @@ enum class PortUse { Kept, Opened };
 
 // Takes the port for one job, a send or a receive: refused while another holds it; a lost
 // port opened again as stored, as adapters are replugged all the time. Throws KibroError.
-void takePort(SerialPort& serial, PortUse use, const QObject* job);
+void takePort(SerialPort& serial, PortUse use, QObject* job);
 
 } // namespace kibro

@@ -20,10 +20,7 @@ ReceiveJob::ReceiveJob(SerialPort& serial, PortUse use, QObject* parent)
     });
 }
 
-ReceiveJob::~ReceiveJob()
-{
-    m_serial.release(this);
-}
+ReceiveJob::~ReceiveJob() = default;
 
 std::chrono::milliseconds ReceiveJob::sinceFirstByte() const
 {

@@ -24,11 +24,6 @@ SendJob::SendJob(SerialPort& serial, PortUse use, QObject* parent)
     });
 }
 
-SendJob::~SendJob()
-{
-    m_serial.release(this);
-}
-
 bool SendJob::enter(Phase phase)
 {
     m_phase = phase;

@@ -35,7 +35,6 @@ public:
     };
 
     SendJob(SerialPort& serial, PortUse use, QObject* parent = nullptr);
-    ~SendJob() override;
 
     // Once: the file as it is on disk when the port is open, or bytes in hand.
     void start(const NativePath& path);
