@@ -18,7 +18,9 @@ endif()
 
 set(icon_sizes 16 32 48 64 128 256)
 set(metainfo share/metainfo/org.example.kibro.metainfo.xml)
-set(expected bin/kibro bin/kibro-send share/applications/kibro.desktop share/man/man1/kibro.1.gz
+set(expected bin/kibro bin/kibro-send bin/kibro-receive share/applications/kibro.desktop
+    share/man/man1/kibro.1.gz share/man/man1/kibro-receive.1.gz
+    share/bash-completion/completions/kibro-receive
     share/man/man1/kibro-send.1.gz share/bash-completion/completions/kibro-send ${metainfo}
     share/doc/kibro/copyright share/doc/kibro/changelog.gz)
 foreach(size IN LISTS icon_sizes)
@@ -59,7 +61,8 @@ endforeach()
 
 # man-db and lintian want the pages at gzip's best compression and without a time stamp, and
 # the page must come out of roff without warnings.
-foreach(gz share/man/man1/kibro.1.gz share/man/man1/kibro-send.1.gz share/doc/kibro/changelog.gz)
+foreach(gz share/man/man1/kibro.1.gz share/man/man1/kibro-send.1.gz share/man/man1/kibro-receive.1.gz
+        share/doc/kibro/changelog.gz)
     file(READ ${prefix}/${gz} gzip_header LIMIT 10 HEX)
     string(SUBSTRING "${gzip_header}" 8 8 mtime)
     string(SUBSTRING "${gzip_header}" 16 2 extra_flags)
