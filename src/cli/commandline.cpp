@@ -134,8 +134,15 @@ void configureTerminalPort(SerialPort& serial, const PortRequest& request, const
         serial.setSettings(settingsText(request.baud));
 }
 
+void useQtEventLoop()
+{
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 void speakAs(const char* program)
 {
+    QCoreApplication::setApplicationVersion(QStringLiteral(KIBRO_VERSION));
     // Its lines are English; the system's error texts in them are too.
     std::setlocale(LC_MESSAGES, "C");
     QCoreApplication::setApplicationName(QLatin1String(program));

@@ -55,7 +55,12 @@ private:
 // Where the window would go: its store, read only, and its port map; then what the line asked.
 void configureTerminalPort(SerialPort& serial, const PortRequest& request, const char* program);
 
-// The lower layers' lines ("kibro: ...") speak for program; its system texts in English.
+// Before the application is made: Qt's own event loop, where a wake for the line costs less
+// than through glib's.
+void useQtEventLoop();
+
+// The lower layers' lines ("kibro: ...") speak for program; its system texts in English; its
+// name and version for --version.
 void speakAs(const char* program);
 
 } // namespace kibro

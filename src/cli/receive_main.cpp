@@ -19,10 +19,8 @@ int main(int argc, char* argv[])
     (void)kibro::terminal::takeClosedStandardInput();
     const bool outputClosed = kibro::terminal::takeClosedStandardOutput();
     kibro::terminal::keepOnBrokenPipe();
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    kibro::useQtEventLoop();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(KIBRO_VERSION));
     kibro::speakAs(kName);
 
     kibro::ProgramCommandLine line(

@@ -45,11 +45,8 @@ bool readStandardInput(QByteArray& into, QString& reason)
 int main(int argc, char* argv[])
 {
     const bool inputClosed = kibro::terminal::takeClosedStandardInput();
-    // Qt's own event loop: a wake for the line costs less than through glib's.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    kibro::useQtEventLoop();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(KIBRO_VERSION));
     kibro::speakAs(kName);
 
     kibro::ProgramCommandLine line(
