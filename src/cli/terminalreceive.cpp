@@ -83,10 +83,13 @@ void TerminalReceive::onFinished(const ReceiveJob::Result& result)
                QStringLiteral("%1: %2; --force replaces it").arg(target(), result.reason));
         return;
     case Failure::File:
-        finish(int(ReceiveStatus::FileError), QStringLiteral("cannot write %1 after %2 bytes: %3")
-                                                  .arg(target())
-                                                  .arg(result.received)
-                                                  .arg(result.reason));
+        finish(int(ReceiveStatus::FileError),
+               result.received == 0
+                   ? QStringLiteral("cannot write %1: %2").arg(target(), result.reason)
+                   : QStringLiteral("cannot write %1 after %2 bytes: %3")
+                         .arg(target())
+                         .arg(result.received)
+                         .arg(result.reason));
         return;
     case Failure::None:
         break;
