@@ -13,11 +13,8 @@ ReceiveJob::ReceiveJob(SerialPort& serial, PortUse use, QObject* parent)
     // A coarse timer may fire 5% late: 150 ms on the default silence.
     m_silenceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_silenceTimer, &QTimer::timeout, this, &ReceiveJob::onSilenceTimeout);
+    // Also said when the port is lost or closed.
     connect(&m_serial, &SerialPort::activity, this, &ReceiveJob::onActivity);
-    connect(&m_serial, &SerialPort::portLost, this, [this] {
-        if (isBusy() && take(false))
-            finish(Ending::LineLost);
-    });
 }
 
 ReceiveJob::~ReceiveJob() = default;
@@ -75,12 +72,9 @@ void ReceiveJob::onActivity()
 {
     if (m_phase != Phase::Waiting && m_phase != Phase::Receiving)
         return;
-    if (!m_serial.isOpen()) {
-        // Closed under us (the settings changed): what came is kept, as on a lost line.
+    // Lost or closed under us: what came is kept, what the port had read too.
+    if (take(false) && !m_serial.isOpen())
         finish(Ending::LineLost);
-        return;
-    }
-    (void)take(false);
 }
 
 bool ReceiveJob::take(bool fromDriver)
