@@ -77,7 +77,7 @@
     </message>
     <message>
         <source>ポケットコンピュータからの送信を待っています…</source>
-        <translation>En attente de l’envoi du calculateur de poche…</translation>
+        <translation>En attente de l’envoi de l’ordinateur de poche…</translation>
     </message>
     <message numerus="yes">
         <source>受信 %n バイト  経過 %1</source>
