@@ -31,14 +31,14 @@ constexpr auto stopTimeout = 10s;
 }
 
 // A slowed peer for a whole run (CI's second pass), set in the environment: every
-// simulator's receive rate capped, every answer late. A test that holds the program where it
-// needs it passes either way; one that races the peer fails here.
+// simulator's receive rate, and its send rate when it sends, capped; every answer late. A
+// test that holds the program where it needs it passes either way; one that races the peer
+// fails here.
 [[nodiscard]] QStringList slowedArguments(QStringList arguments)
 {
-    const QString rate = QStringLiteral("--rate");
     bool ok = false;
     const qint64 cap = qEnvironmentVariableIntValue("KIBRO_TEST_POCKET_RATE", &ok);
-    if (ok && cap > 0) {
+    const auto capRate = [&](const QString& rate) {
         const qsizetype at = arguments.indexOf(rate);
         const qint64 own = at >= 0 ? arguments.value(at + 1).toLongLong() : 0;
         const QString capped = QString::number(own > 0 ? std::min(own, cap) : cap);
@@ -46,6 +46,11 @@ constexpr auto stopTimeout = 10s;
             arguments[at + 1] = capped;
         else
             arguments << rate << capped;
+    };
+    if (ok && cap > 0) {
+        capRate(QStringLiteral("--rate"));
+        if (arguments.contains(QStringLiteral("--send")))
+            capRate(QStringLiteral("--send-rate"));
     }
     const int delay = qEnvironmentVariableIntValue("KIBRO_TEST_POCKET_ANSWER_DELAY", &ok);
     if (ok && delay > 0 && !arguments.contains(QStringLiteral("--answer-delay")))
@@ -172,6 +177,19 @@ std::optional<std::chrono::milliseconds> PocketSim::cpuTime() const
         return std::nullopt;
     const qint64 ticks = fields[utimeIndex].toLongLong() + fields[utimeIndex + 1].toLongLong();
     return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+QStringList PocketSim::sendArgs(const QByteArray& bytes, qint64 holdAt)
+{
+    const QString path = m_dir.filePath(QStringLiteral("to-send.bin"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    QStringList args{QStringLiteral("--send"), path, QStringLiteral("--send-on-signal")};
+    if (holdAt > 0)
+        args << QStringLiteral("--pause-every") << QString::number(holdAt)
+             << QStringLiteral("--pause") << QStringLiteral("3600000");
+    return args;
 }
 
 bool PocketSim::startSending()

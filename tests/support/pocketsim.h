@@ -55,6 +55,10 @@ public:
     // pty; returns what it has received by then. Keeps the Qt event loop running meanwhile.
     [[nodiscard]] std::optional<QByteArray> drain();
 
+    // Arguments for start(): the simulator holds bytes to send until startSending(), then
+    // pauses for an hour after every holdAt of them (0: never). Empty when the file cannot be
+    // written.
+    [[nodiscard]] QStringList sendArgs(const QByteArray& bytes, qint64 holdAt = 0);
     // Starts a send the simulator holds with --send-on-signal.
     [[nodiscard]] bool startSending();
 

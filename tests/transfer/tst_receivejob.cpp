@@ -75,22 +75,16 @@ void ReceiveJobTest::ends()
     }
     // Every byte value, four times; a full folder gets more than it holds.
     const QByteArray bytes = testdata::allByteValues().repeated(folder == u"full" ? 256 : 4);
-    QTemporaryDir source;
-    const QString sent = source.filePath(QStringLiteral("sent"));
-    QFile file(sent);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    QStringList simArgs{"--send", sent, "--send-on-signal"};
-    if (holdAt > 0)
-        simArgs << "--pause-every" << QString::number(holdAt) << "--pause"
-                << "3600000";
     PocketSim sim;
+    const QStringList simArgs = sim.sendArgs(bytes, holdAt);
+    QVERIFY(!simArgs.isEmpty());
     QVERIFY2(sim.start({}, simArgs), qPrintable(sim.errorString()));
 
     kibro::SerialPort serial;
     serial.setDevice(sim.linkPath());
     ReceiveJob job(serial, kibro::PortUse::Opened);
-    job.setSilence(300ms);
+    // Longer than a slowed pocket computer on a busy machine stalls mid-file.
+    job.setSilence(1s);
     std::optional<ReceiveJob::Result> result;
     connect(&job, &ReceiveJob::finished, this, [&](const ReceiveJob::Result& r) { result = r; });
     job.start(QFile::encodeName(target), folder == u"overwrite");

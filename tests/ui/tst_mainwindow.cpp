@@ -420,13 +420,9 @@ void TestMainWindow::receiveKeepsWhatCame()
     QFETCH(QString, outcome);
     ProgramRig rig;
     const QByteArray bytes = testdata::allByteValues();
-    QTemporaryDir pocketFiles;
-    const QString program = pocketFiles.filePath(QStringLiteral("program.bin"));
-    QFile source(program);
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(bytes) == bytes.size());
-    source.close();
-    QVERIFY2(rig.plugIn({QStringLiteral("--send"), program, QStringLiteral("--send-on-signal")}),
-             qPrintable(rig.sim().errorString()));
+    const QStringList simArgs = rig.sim().sendArgs(bytes);
+    QVERIFY(!simArgs.isEmpty());
+    QVERIFY2(rig.plugIn(simArgs), qPrintable(rig.sim().errorString()));
     MainWindow& form = rig.startUp();
     QVERIFY(rig.list());
     form.findChild<QAction*>(QStringLiteral("mnuReceive"))->trigger();
